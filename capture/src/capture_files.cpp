@@ -1,0 +1,209 @@
+#include "capture/capture_files.h"
+
+#include "capture/definition_text.h"
+#include "text_file.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <memory>
+#include <string_view>
+#include <unistd.h>
+
+namespace pulsara {
+namespace {
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+// A file written beside its final name and renamed into place only when complete, so a
+// failed save never leaves a half-written file where the previous one was.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const std::filesystem::path& target) : target_(target) {
+        static std::atomic<unsigned> counter{0};
+        path_ = target;
+        path_ += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0) {
+            error_ = ErrnoText(errno);
+        }
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        if (!committed_) {
+            ::unlink(path_.c_str());
+        }
+    }
+
+    [[nodiscard]] bool Write(const void* data, std::size_t size) {
+        if (fd_ < 0) {
+            return false;
+        }
+        const auto* bytes = static_cast<const char*>(data);
+        while (size > 0) {
+            const auto n = ::write(fd_, bytes, size);
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                error_ = ErrnoText(errno);
+                return false;
+            }
+            bytes += n;
+            size -= static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+    // Flushes and closes; the data is complete on disk when this succeeds.
+    [[nodiscard]] bool Finish() {
+        if (fd_ < 0) {
+            return false;
+        }
+        const bool synced = ::fsync(fd_) == 0;
+        if (!synced) {
+            error_ = ErrnoText(errno);
+        }
+        const bool closed = ::close(fd_) == 0;
+        if (!closed && synced) {
+            error_ = ErrnoText(errno);
+        }
+        fd_ = -1;
+        return synced && closed;
+    }
+
+    [[nodiscard]] bool Commit() {
+        if (::rename(path_.c_str(), target_.c_str()) != 0) {
+            error_ = ErrnoText(errno);
+            return false;
+        }
+        committed_ = true;
+        return true;
+    }
+
+    [[nodiscard]] const std::string& Error() const { return error_; }
+
+private:
+    std::filesystem::path target_;
+    std::filesystem::path path_;
+    int fd_ = -1;
+    bool committed_ = false;
+    std::string error_;
+};
+
+std::string FormatSettingsLine(const CaptureSettings& s, std::int32_t horizontalPos) {
+    char line[128];
+    std::snprintf(line, sizeof line, "#SYSPARM\t%d,%d,%d,%d,%d,%d\r\n", s.rateIndex,
+                  s.triggerPosition, s.triggerCondition, s.triggerProbe,
+                  static_cast<int>(s.unfilledPairs), horizontalPos);
+    return line;
+}
+
+SaveResult Failed(const std::filesystem::path& path, const std::string& why) {
+    return {false, "cannot save \"" + path.string() + "\": " + why +
+                       "; the previous files are unchanged. Choose a writable folder."};
+}
+
+} // namespace
+
+std::filesystem::path CompanionPath(const std::filesystem::path& rawPath) {
+    const std::string raw = rawPath.string();
+    const auto slash = raw.find_last_of('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const auto dot = raw.find('.', nameStart);
+    if (dot == std::string::npos) {
+        return raw + ".wfd";
+    }
+    return raw.substr(0, dot) + ".wfd";
+}
+
+std::string CompanionText(const Capture& capture, std::int32_t horizontalPos) {
+    std::string out;
+    char line[kMaxLineLength + 1];
+    const char* cursor = capture.definition.data();
+    while (true) {
+        const int length = ReadLine(line, kMaxLineLength, cursor);
+        if (length == 0) {
+            break;
+        }
+        const std::string_view view(line, static_cast<std::size_t>(length));
+        if (view.starts_with("#SYSPARM")) {
+            out += FormatSettingsLine(capture.settings, horizontalPos);
+        } else {
+            out += view;
+        }
+    }
+    return out;
+}
+
+SaveResult SaveCapture(Capture& capture, const std::filesystem::path& rawPath,
+                       std::int32_t horizontalPos) {
+    const auto companion = CompanionPath(rawPath);
+    if (companion == rawPath) {
+        // A raw file named like its companion ("x.wfd") would be overwritten by the text.
+        return Failed(rawPath, "a capture file cannot end in .wfd, the name of its "
+                               "companion text; use a name ending in .wfa");
+    }
+    const auto text = CompanionText(capture, horizontalPos);
+
+    TemporaryFile raw(rawPath);
+    if (!raw.Write(capture.samples.data(), capture.samples.size()) || !raw.Finish()) {
+        return Failed(rawPath, raw.Error());
+    }
+    TemporaryFile companionFile(companion);
+    if (!companionFile.Write(text.data(), text.size()) || !companionFile.Finish()) {
+        return Failed(companion, companionFile.Error());
+    }
+    if (!raw.Commit()) {
+        return Failed(rawPath, raw.Error());
+    }
+    if (!companionFile.Commit()) {
+        return {false, "saved the samples to \"" + rawPath.string() +
+                           "\" but cannot write its companion \"" + companion.string() +
+                           "\": " + companionFile.Error() + "; save again to a writable folder."};
+    }
+    capture.settings.savedScrollPos = horizontalPos;
+    return {true, {}};
+}
+
+LoadResult LoadCapture(Capture& capture, const std::filesystem::path& rawPath) {
+    LoadResult result;
+    std::ifstream in(rawPath, std::ios::binary);
+    if (!in) {
+        result.error = "cannot open capture \"" + rawPath.string() + "\": " + ErrnoText(errno) +
+                       "; nothing was loaded";
+        return result;
+    }
+    // Read into a scratch copy so a failed read leaves the current capture whole.
+    auto samples = std::make_unique<SampleMemory>();
+    in.read(reinterpret_cast<char*>(samples->data()), static_cast<std::streamsize>(samples->size()));
+    if (in.bad()) {
+        result.error = "cannot read capture \"" + rawPath.string() + "\": " + ErrnoText(errno) +
+                       "; nothing was loaded";
+        return result;
+    }
+    result.sampleBytesRead = static_cast<std::size_t>(in.gcount());
+    result.shortFile = result.sampleBytesRead < kSampleMemoryBytes;
+    // Samples the file does not reach are cleared rather than left from the last capture.
+    std::fill(samples->begin() + static_cast<std::ptrdiff_t>(result.sampleBytesRead),
+              samples->end(), std::uint8_t{0});
+    capture.samples = *samples;
+
+    const auto companion = CompanionPath(rawPath);
+    if (const auto text = detail::ReadDefinitionFile(companion)) {
+        SetDefinitionText(*text, capture);
+        result.companionRead = companion;
+    }
+    result.ok = true;
+    return result;
+}
+
+} // namespace pulsara
