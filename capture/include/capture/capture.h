@@ -17,6 +17,15 @@ inline constexpr std::size_t kDefinitionTextSize = 16384;
 // The longest line ReadLine copies; its buffer holds one more byte for the NUL.
 inline constexpr int kMaxLineLength = 1023;
 
+// The horizontal scroll bar's range: two samples per unit.
+inline constexpr std::int32_t kHorizontalScrollMin = -8190;
+inline constexpr std::int32_t kHorizontalScrollMax = 8158;
+
+[[nodiscard]] constexpr std::int32_t ClampHorizontalPos(std::int32_t h) {
+    return h < kHorizontalScrollMin ? kHorizontalScrollMin
+                                    : (h > kHorizontalScrollMax ? kHorizontalScrollMax : h);
+}
+
 struct CaptureSettings {
     std::int32_t rateIndex = 0;
     std::int32_t triggerPosition = 0;

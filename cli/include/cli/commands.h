@@ -1,0 +1,22 @@
+#pragma once
+// pulsara-cli's subcommands. Each one registers itself on the application and, when run,
+// stores its exit status in the shared context.
+
+#include <iosfwd>
+
+namespace CLI {
+class App;
+}
+
+namespace pulsara::cli {
+
+struct CommandContext {
+    std::ostream& out;
+    std::ostream& err;
+    int exitCode = 0;
+};
+
+void AddInfoCommand(CLI::App& app, CommandContext& context);
+void AddCopyCommand(CLI::App& app, CommandContext& context);
+
+} // namespace pulsara::cli

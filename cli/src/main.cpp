@@ -1,0 +1,15 @@
+#include "cli/commands.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+    CLI::App app{"pulsara-cli: the pulsara logic analyser from the command line"};
+    app.require_subcommand(1);
+    pulsara::cli::CommandContext context{std::cout, std::cerr};
+    pulsara::cli::AddInfoCommand(app, context);
+    pulsara::cli::AddCopyCommand(app, context);
+    CLI11_PARSE(app, argc, argv);
+    return context.exitCode;
+}
