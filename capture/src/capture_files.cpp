@@ -112,6 +112,23 @@ SaveResult Failed(const std::filesystem::path& path, const std::string& why) {
                        "; the previous files are unchanged. Choose a writable folder."};
 }
 
+// A second name for an existing file, so it can be restored after a failed replace.
+std::optional<std::filesystem::path> BackupLink(const std::filesystem::path& path) {
+    auto backup = path;
+    backup += ".old-" + std::to_string(::getpid());
+    ::unlink(backup.c_str());
+    if (::link(path.c_str(), backup.c_str()) != 0) {
+        return std::nullopt;
+    }
+    return backup;
+}
+
+void RemoveBackup(const std::optional<std::filesystem::path>& backup) {
+    if (backup) {
+        ::unlink(backup->c_str());
+    }
+}
+
 } // namespace
 
 std::filesystem::path CompanionPath(const std::filesystem::path& rawPath) {
@@ -162,14 +179,20 @@ SaveResult SaveCapture(Capture& capture, const std::filesystem::path& rawPath,
     if (!companionFile.Write(text.data(), text.size()) || !companionFile.Finish()) {
         return Failed(companion, companionFile.Error());
     }
+    // The companion goes first: if it cannot take its place, nothing has changed yet. If the
+    // raw file then fails, the previous companion is put back from a hard link.
+    const auto backup = BackupLink(companion);
+    if (!companionFile.Commit()) {
+        RemoveBackup(backup);
+        return Failed(companion, companionFile.Error());
+    }
     if (!raw.Commit()) {
+        if (backup) {
+            ::rename(backup->c_str(), companion.c_str());
+        }
         return Failed(rawPath, raw.Error());
     }
-    if (!companionFile.Commit()) {
-        return {false, "saved the samples to \"" + rawPath.string() +
-                           "\" but cannot write its companion \"" + companion.string() +
-                           "\": " + companionFile.Error() + "; save again to a writable folder."};
-    }
+    RemoveBackup(backup);
     capture.settings.savedScrollPos = horizontalPos;
     return {true, {}};
 }
