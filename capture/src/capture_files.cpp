@@ -17,7 +17,9 @@
 namespace pulsara {
 namespace {
 
-std::string ErrnoText(int error) { return std::strerror(error); }
+std::string ErrnoText(int error) {
+    return std::strerror(error);
+}
 
 // A file written beside its final name and renamed into place only when complete, so a
 // failed save never leaves a half-written file where the previous one was.
@@ -207,7 +209,8 @@ LoadResult LoadCapture(Capture& capture, const std::filesystem::path& rawPath) {
     }
     // Read into a scratch copy so a failed read leaves the current capture whole.
     auto samples = std::make_unique<SampleMemory>();
-    in.read(reinterpret_cast<char*>(samples->data()), static_cast<std::streamsize>(samples->size()));
+    in.read(reinterpret_cast<char*>(samples->data()),
+            static_cast<std::streamsize>(samples->size()));
     if (in.bad()) {
         result.error = "cannot read capture \"" + rawPath.string() + "\": " + ErrnoText(errno) +
                        "; nothing was loaded";

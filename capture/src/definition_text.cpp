@@ -15,7 +15,9 @@ namespace {
 
 constexpr std::string_view kSettingsKeyword = "#SYSPARM";
 
-bool IsDelimiter(char c) { return c == ' ' || c == ',' || c == '\t'; }
+bool IsDelimiter(char c) {
+    return c == ' ' || c == ',' || c == '\t';
+}
 
 // strtok-like splitting: a run of delimiters counts as one, leading ones are skipped.
 class Tokens {
@@ -66,12 +68,18 @@ void ParseSettingsLine(std::string_view afterKeyword, CaptureSettings& settings)
         values[count++] = ConvertNumber(*token);
     }
     // Fields the line does not reach keep their values.
-    if (count > 0) settings.rateIndex = values[0];
-    if (count > 1) settings.triggerPosition = values[1];
-    if (count > 2) settings.triggerCondition = values[2];
-    if (count > 3) settings.triggerProbe = values[3];
-    if (count > 4) settings.unfilledPairs = static_cast<std::uint16_t>(values[4] & 0xFFFF);
-    if (count > 5) settings.savedScrollPos = values[5];
+    if (count > 0)
+        settings.rateIndex = values[0];
+    if (count > 1)
+        settings.triggerPosition = values[1];
+    if (count > 2)
+        settings.triggerCondition = values[2];
+    if (count > 3)
+        settings.triggerProbe = values[3];
+    if (count > 4)
+        settings.unfilledPairs = static_cast<std::uint16_t>(values[4] & 0xFFFF);
+    if (count > 5)
+        settings.savedScrollPos = values[5];
 }
 
 void ParseRowLine(std::string_view line, ChannelRow& row) {
@@ -126,7 +134,8 @@ int ReadLine(char* line, int maxLength, const char*& cursor) {
 
 std::int32_t ConvertNumber(std::string_view token) {
     std::size_t i = 0;
-    while (i < token.size() && std::strchr(" \t\n\v\f\r", token[i]) != nullptr && token[i] != '\0') {
+    while (i < token.size() && std::strchr(" \t\n\v\f\r", token[i]) != nullptr &&
+           token[i] != '\0') {
         ++i;
     }
     bool negative = false;
@@ -180,12 +189,11 @@ void SetDefinitionText(std::string_view text, Capture& capture) {
     ParseDefinitionText(capture.definition.data(), capture);
 }
 
-std::optional<std::string> LoadDefinitionText(const std::filesystem::path& path,
-                                              Capture& capture) {
+std::optional<std::string> LoadDefinitionText(const std::filesystem::path& path, Capture& capture) {
     const auto text = detail::ReadDefinitionFile(path);
     if (!text) {
-        return "cannot read definition text \"" + path.string() + "\": " +
-               std::generic_category().message(errno) +
+        return "cannot read definition text \"" + path.string() +
+               "\": " + std::generic_category().message(errno) +
                "; check the path and that the file is readable";
     }
     SetDefinitionText(*text, capture);

@@ -27,7 +27,8 @@ std::string_view NameBytes(const ChannelRow& row) {
 }
 
 template <std::size_t N>
-nlohmann::ordered_json LabelOrNull(const std::array<std::string_view, N>& table, std::int32_t index) {
+nlohmann::ordered_json LabelOrNull(const std::array<std::string_view, N>& table,
+                                   std::int32_t index) {
     if (const auto label = LabelAt(table, index)) {
         return std::string(*label);
     }
@@ -60,10 +61,12 @@ nlohmann::ordered_json InfoJson(const Capture& capture, const std::optional<Load
                       {"triggerProbe", LabelOrNull(triggerProbeLabels, s.triggerProbe)}};
     info["rowCount"] = capture.channels.rowCount;
     info["rows"] = rows;
-    info["sampleBytesRead"] = load ? nlohmann::ordered_json(load->sampleBytesRead) : nlohmann::ordered_json(nullptr);
+    info["sampleBytesRead"] =
+        load ? nlohmann::ordered_json(load->sampleBytesRead) : nlohmann::ordered_json(nullptr);
     info["sampleMemorySha256"] = Sha256Hex(capture.samples);
-    info["companion"] = load && load->companionRead ? nlohmann::ordered_json(load->companionRead->string())
-                                                    : nlohmann::ordered_json(nullptr);
+    info["companion"] = load && load->companionRead
+                            ? nlohmann::ordered_json(load->companionRead->string())
+                            : nlohmann::ordered_json(nullptr);
     return info;
 }
 

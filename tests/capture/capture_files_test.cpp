@@ -44,8 +44,7 @@ TEST(CompanionText, ReplacesEverySettingsLineAndKeepsTheRest) {
     auto capture = std::make_unique<Capture>();
     SetDefinitionText("; rows\nA 1\r\n#SYSPARM 0\r\nB 2 3", *capture);
     capture->settings = {3, 1, 2, 15, 40000, 0};
-    EXPECT_EQ(CompanionText(*capture, -77),
-              "; rows\nA 1\r\n#SYSPARM\t3,1,2,15,40000,-77\r\nB 2 3");
+    EXPECT_EQ(CompanionText(*capture, -77), "; rows\nA 1\r\n#SYSPARM\t3,1,2,15,40000,-77\r\nB 2 3");
 }
 
 class CaptureFilesTest : public ::testing::Test {

@@ -14,7 +14,9 @@
 namespace pulsara {
 namespace {
 
-std::string Name(const ChannelRow& row) { return std::string(row.name.data()); }
+std::string Name(const ChannelRow& row) {
+    return std::string(row.name.data());
+}
 
 std::vector<int> Probes(const ChannelRow& row) {
     return {row.probes.begin(), row.probes.begin() + row.probeCount};
@@ -56,9 +58,16 @@ TEST(ReadLine, SplitsAtLineFeedNulAndLimit) {
 
 TEST(ConvertNumber, BehavesLikeA32BitStrtol) {
     const std::vector<std::pair<std::string, std::int32_t>> cases = {
-        {"12", 12},        {"-7", -7},  {"+5", 5},         {"\r\n", 0},
-        {"\r\n42", 42},    {"12ab", 12}, {"abc", 0},        {"99999999999", 2147483647},
-        {"-99999999999", -2147483647 - 1}, {"-", 0},
+        {"12", 12},
+        {"-7", -7},
+        {"+5", 5},
+        {"\r\n", 0},
+        {"\r\n42", 42},
+        {"12ab", 12},
+        {"abc", 0},
+        {"99999999999", 2147483647},
+        {"-99999999999", -2147483647 - 1},
+        {"-", 0},
     };
     for (const auto& [token, expected] : cases) {
         EXPECT_EQ(ConvertNumber(token), expected) << token;

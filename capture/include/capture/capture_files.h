@@ -32,9 +32,9 @@ SaveResult SaveCapture(Capture& capture, const std::filesystem::path& rawPath,
 
 struct [[nodiscard]] LoadResult {
     bool ok = false;
-    std::string error;                // names the file and the problem when !ok
-    std::size_t sampleBytesRead = 0;  // bytes of the raw file taken into the memory
-    bool shortFile = false;           // fewer than 131072 bytes: the rest was cleared to 0
+    std::string error;               // names the file and the problem when !ok
+    std::size_t sampleBytesRead = 0; // bytes of the raw file taken into the memory
+    bool shortFile = false;          // fewer than 131072 bytes: the rest was cleared to 0
     std::optional<std::filesystem::path> companionRead; // set when a companion was parsed
 };
 

@@ -51,7 +51,6 @@ struct DefinitionFileLoad {
 // The start-up load: reads "def.txt" (in dir), writing the default file first when it is
 // missing. When it can neither be read nor created the default text is used from memory
 // and the result says so; this never retries.
-DefinitionFileLoad LoadDefinitionFile(Capture& capture,
-                                      const std::filesystem::path& dir = ".");
+DefinitionFileLoad LoadDefinitionFile(Capture& capture, const std::filesystem::path& dir = ".");
 
 } // namespace pulsara

@@ -10,21 +10,21 @@
 namespace pulsara {
 
 inline constexpr std::array<std::string_view, 16> rateLabels = {
-    "100MHz", "50MHz", "25MHz",  "16.6MHz", "12.5MHz", "10MHz", "8.3MHz", "5MHz",
-    "3.84MHz", "2MHz", "1MHz",   "500KHz",  "100KHz",  "10KHz", "1KHz",   "EXT",
+    "100MHz",  "50MHz", "25MHz", "16.6MHz", "12.5MHz", "10MHz", "8.3MHz", "5MHz",
+    "3.84MHz", "2MHz",  "1MHz",  "500KHz",  "100KHz",  "10KHz", "1KHz",   "EXT",
 };
 
 // Nanoseconds per sample for each rate index; EXT counts as 1 ns.
 inline constexpr std::array<float, 16> samplePeriodNs = {
-    10.0F,   20.0F,   40.0F,    60.0F,    80.0F,     100.0F,     120.0F,     200.0F,
-    260.0F,  500.0F,  1000.0F,  2000.0F,  10000.0F,  100000.0F,  1000000.0F, 1.0F,
+    10.0F,  20.0F,  40.0F,   60.0F,   80.0F,    100.0F,    120.0F,     200.0F,
+    260.0F, 500.0F, 1000.0F, 2000.0F, 10000.0F, 100000.0F, 1000000.0F, 1.0F,
 };
 
 inline constexpr std::array<std::string_view, 3> triggerPositionLabels = {"TOP", "CENTER", "LAST"};
 
 // Rising edge, falling edge, high, low: U+2191, U+2193, U+FF28, U+FF2C in UTF-8.
-inline constexpr std::array<std::string_view, 4> triggerConditionLabels = {
-    "\u2191", "\u2193", "\uFF28", "\uFF2C"};
+inline constexpr std::array<std::string_view, 4> triggerConditionLabels = {"\u2191", "\u2193",
+                                                                           "\uFF28", "\uFF2C"};
 
 inline constexpr std::array<std::string_view, 16> triggerProbeLabels = {
     "PROBE00", "PROBE01", "PROBE02", "PROBE03", "PROBE04", "PROBE05", "PROBE06", "PROBE07",

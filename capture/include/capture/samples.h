@@ -13,7 +13,8 @@ namespace pulsara {
         return 0;
     }
     const auto i = static_cast<std::size_t>(s) * 4;
-    return static_cast<std::uint32_t>(memory[i]) | (static_cast<std::uint32_t>(memory[i + 1]) << 8) |
+    return static_cast<std::uint32_t>(memory[i]) |
+           (static_cast<std::uint32_t>(memory[i + 1]) << 8) |
            (static_cast<std::uint32_t>(memory[i + 2]) << 16) |
            (static_cast<std::uint32_t>(memory[i + 3]) << 24);
 }
