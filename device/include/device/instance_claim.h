@@ -1,0 +1,49 @@
+#pragma once
+// A claim on board instance n, so that two copies of the program never drive one board.
+// It is an exclusive flock on a lock file: taken atomically, held by this open file
+// only (a second claim from the same process fails too), and dropped by the kernel when
+// the process exits or crashes.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace pulsara {
+
+// $XDG_RUNTIME_DIR when it names a directory, else /tmp.
+[[nodiscard]] std::filesystem::path DefaultLockDirectory();
+
+// The lock file of instance n in dir. Under /tmp the user id is part of the name, so
+// another user's file cannot block or be touched by ours.
+[[nodiscard]] std::filesystem::path ClaimLockPath(const std::filesystem::path& dir, int instance);
+
+class InstanceClaim {
+public:
+    enum class Outcome {
+        Claimed,       // this object now holds the claim
+        HeldElsewhere, // another process (or another claim of this one) holds it
+        Error,         // the lock file could not be opened or locked; see error()
+    };
+
+    InstanceClaim() = default;
+    InstanceClaim(const InstanceClaim&) = delete;
+    InstanceClaim& operator=(const InstanceClaim&) = delete;
+    InstanceClaim(InstanceClaim&& other) noexcept;
+    InstanceClaim& operator=(InstanceClaim&& other) noexcept;
+    ~InstanceClaim();
+
+    // Tries once, never waits. On Claimed the object holds the claim until Release().
+    [[nodiscard]] Outcome TryClaim(const std::filesystem::path& lockDirectory, int instance);
+    void Release();
+
+    [[nodiscard]] bool held() const { return fd_ >= 0; }
+    [[nodiscard]] int instance() const { return instance_; }
+    [[nodiscard]] const std::string& error() const { return error_; }
+
+private:
+    int fd_ = -1;
+    int instance_ = -1;
+    std::string error_;
+};
+
+} // namespace pulsara
