@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
     pulsara::cli::CommandContext context{std::cout, std::cerr};
     pulsara::cli::AddInfoCommand(app, context);
     pulsara::cli::AddCopyCommand(app, context);
+    pulsara::cli::AddRenderCommand(app, context);
     CLI11_PARSE(app, argc, argv);
     return context.exitCode;
 }

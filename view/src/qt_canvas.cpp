@@ -27,7 +27,7 @@ const QStringList& StandInFamilies() {
     return families;
 }
 
-QtFontChoice ResolveFont(const Font& font) {
+QFont BaseQFont(const Font& font) {
     QFont qfont;
     QStringList families;
     if (!font.face.empty() && font.face != kViewFont.face) {
@@ -35,15 +35,20 @@ QtFontChoice ResolveFont(const Font& font) {
     }
     families << StandInFamilies();
     qfont.setFamilies(families);
-    qfont.setWeight(static_cast<QFont::Weight>(std::clamp(font.weight / 10 * 10, 100, 900)));
-    qfont.setItalic(false);
-    qfont.setUnderline(false);
-    qfont.setStrikeOut(false);
+    qfont.setWeight(static_cast<QFont::Weight>(std::clamp(font.weight, 100, 900)));
     // Bitmap-like text, as the original raster font looked; also keeps renders repeatable.
     qfont.setStyleStrategy(QFont::NoAntialias);
     qfont.setHintingPreference(QFont::PreferFullHinting);
+    return qfont;
+}
 
-    const int cell = font.cellHeight > 0 ? font.cellHeight : 12;
+struct FontSize {
+    int pixelSize = 0;
+    int descent = 0;
+};
+
+FontSize FitPixelSize(const QFont& base, int cell) {
+    QFont qfont = base;
     int pixelSize = cell;
     for (; pixelSize > 1; --pixelSize) {
         qfont.setPixelSize(pixelSize);
@@ -52,24 +57,31 @@ QtFontChoice ResolveFont(const Font& font) {
         }
     }
     qfont.setPixelSize(pixelSize);
-    const QFontMetrics metrics(qfont);
-    // Any spare pixel rows go above the glyphs, so the descent ends on the cell's last row.
-    return {qfont, cell - metrics.descent(), cell};
+    return {pixelSize, QFontMetrics(qfont).descent()};
 }
 
 } // namespace
 
 QtFontChoice ChooseQtFont(const Font& font) {
-    // Font matching costs far more than a redraw; each font is chosen once per process.
+    const int cell = font.cellHeight > 0 ? font.cellHeight : 12;
+    QFont qfont = BaseQFont(font);
+    // Fitting the size costs far more than a redraw, so each font is fitted once per
+    // process. Only plain numbers are kept: QFont objects must not outlive the application.
     static std::mutex mutex;
-    static std::map<std::tuple<std::string, int, int>, QtFontChoice> cache;
-    const std::lock_guard lock(mutex);
-    const auto key = std::make_tuple(std::string(font.face), font.cellHeight, font.weight);
-    auto it = cache.find(key);
-    if (it == cache.end()) {
-        it = cache.emplace(key, ResolveFont(font)).first;
+    static std::map<std::tuple<std::string, int, int>, FontSize> cache;
+    FontSize size;
+    {
+        const std::lock_guard lock(mutex);
+        const auto key = std::make_tuple(std::string(font.face), cell, font.weight);
+        auto it = cache.find(key);
+        if (it == cache.end()) {
+            it = cache.emplace(key, FitPixelSize(qfont, cell)).first;
+        }
+        size = it->second;
     }
-    return it->second;
+    qfont.setPixelSize(size.pixelSize);
+    // Spare pixel rows go above the glyphs, so the descent ends on the cell's last row.
+    return {qfont, cell - size.descent, cell};
 }
 
 QString DecodeShiftJis(std::string_view bytes) {
@@ -78,12 +90,30 @@ QString DecodeShiftJis(std::string_view bytes) {
     if (ascii) {
         return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
     }
-    // Stateless: a lead byte cut off at the end of a name shows as U+FFFD instead of vanishing.
     QStringDecoder decoder("Shift_JIS", QStringConverter::Flag::Stateless);
     if (!decoder.isValid()) {
         return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
     }
-    return decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    // A name cut at 12 bytes can end inside a two-byte character. The decoder would keep
+    // that lead byte as pending state and show nothing; show it as U+FFFD instead.
+    bool cutOff = false;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        const bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+        if (lead) {
+            cutOff = i + 1 == bytes.size();
+            ++i;
+        }
+    }
+    if (cutOff) {
+        bytes.remove_suffix(1);
+    }
+    QString text =
+        decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    if (cutOff) {
+        text += QChar(QChar::ReplacementCharacter);
+    }
+    return text;
 }
 
 QtCanvas::QtCanvas(QPainter& painter) : painter_(painter) {

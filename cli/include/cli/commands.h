@@ -18,5 +18,6 @@ struct CommandContext {
 
 void AddInfoCommand(CLI::App& app, CommandContext& context);
 void AddCopyCommand(CLI::App& app, CommandContext& context);
+void AddRenderCommand(CLI::App& app, CommandContext& context);
 
 } // namespace pulsara::cli
