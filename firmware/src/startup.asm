@@ -124,7 +124,8 @@ main_loop:
 arm_out_endpoints:
         mov     dptr,#OUT1BC
         movx    @dptr,a
-        mov     dptr,#OUT2BC
+        mov     dptr,#OUT2BC    ; paired with 3: one write arms each half
+        movx    @dptr,a
         movx    @dptr,a
         mov     dptr,#OUT4BC
         movx    @dptr,a
@@ -164,30 +165,23 @@ suspend:
         movx    @dptr,a
 2$:     ret
 
-; Waits r2:r3 (high:low, not 0) milliseconds. The step is timed for the 12 MHz clock and
-; runs twice when CPUCS.3 reports 24 MHz, so the wait is the same at either clock.
-; Uses r2-r7.
+; Waits r2:r3 (high:low, not 0) milliseconds. Uses r2, r3, r6, r7.
 delay_ms:
-        mov     dptr,#CPUCS
-        movx    a,@dptr
-        anl     a,#0x08
-        mov     r4,a
 1$:     lcall   step_1ms
-        mov     a,r4
-        jz      2$
-        lcall   step_1ms
-2$:     mov     a,r3
-        jnz     3$
+        mov     a,r3
+        jnz     2$
         dec     r2
-3$:     dec     r3
+2$:     dec     r3
         mov     a,r3
         orl     a,r2
         jnz     1$
         ret
 
-; 3000 machine cycles with the call: 1 ms at 12 MHz (4 clocks a cycle).
+; About 6000 machine cycles with the loop around it: 1 ms at 24 MHz, 4 clocks a cycle. The
+; AN21xx always runs at 24 MHz (CPUCS.3 reads 0, it is no clock flag on this chip), so a
+; step timed for 12 MHz and doubled on that flag would halve the disconnect.
 step_1ms:
-        mov     r6,#4
+        mov     r6,#8
 1$:     mov     r7,#248
 2$:     djnz    r7,2$
         djnz    r6,1$

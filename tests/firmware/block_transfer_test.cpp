@@ -1,0 +1,162 @@
+// The block-read pump and the block-write path.
+#include "board_fixture.h"
+#include "firmware/layout.h"
+
+#include <numeric>
+
+namespace pulsara::test {
+namespace {
+
+constexpr std::size_t kSampleBytes = 131072;
+const Bytes kReadOut = {0x66, 0x00, 0x00, 0x08};
+
+class BlockTransfers : public FirmwareBoard {
+protected:
+    void SetUp() override {
+        bootAndConfigure();
+        send({0x07, 0x10});
+        board.memory.resize(kSampleBytes);
+        for (std::size_t i = 0; i < kSampleBytes; ++i) {
+            // Distinct in every byte of a packet and from packet to packet.
+            board.memory[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8) * 13 + (i >> 16));
+        }
+    }
+
+    // Reads packets until none comes; returns their sizes and appends their bytes.
+    std::vector<std::size_t> drain(Bytes& into) {
+        std::vector<std::size_t> sizes;
+        while (auto p = receive()) {
+            sizes.push_back(p->size());
+            into.insert(into.end(), p->begin(), p->end());
+        }
+        return sizes;
+    }
+};
+
+TEST_F(BlockTransfers, ReadOutIs2048FullPacketsAndNothingMore) {
+    send(kReadOut);
+    EXPECT_EQ(board.mode(), 6);
+    Bytes data;
+    const std::vector<std::size_t> sizes = drain(data);
+    EXPECT_EQ(sizes.size(), 2048u);
+    EXPECT_TRUE(std::all_of(sizes.begin(), sizes.end(), [](std::size_t s) { return s == 64; }))
+        << "a short or zero-length packet in the read-out";
+    EXPECT_EQ(data, board.memory);
+    EXPECT_EQ(board.modeReads, kSampleBytes);
+    EXPECT_EQ(chip.peekXdata(fw::kPacketsLeft), 0);
+    EXPECT_EQ(chip.peekXdata(fw::kPacketsLeft + 1), 0);
+}
+
+TEST_F(BlockTransfers, TailFollowsTheFullPacketsAsOneShortPacket) {
+    struct Case {
+        Bytes command;
+        std::vector<std::size_t> sizes;
+    } cases[] = {
+        {{0x66, 0x05, 0x01, 0x00}, {64, 5}},
+        {{0x66, 0xC5, 0x01, 0x00}, {64, 5}}, // only the low 6 bits of p1 count
+        {{0x66, 0x3F, 0x00, 0x00}, {63}},
+        {{0x66, 0x00, 0x03, 0x00}, {64, 64, 64}},
+        {{0x66, 0x00, 0x00, 0x00}, {}},
+    };
+    for (const Case& c : cases) {
+        send(c.command);
+        Bytes data;
+        EXPECT_EQ(drain(data), c.sizes) << int(c.command[1]) << " " << int(c.command[2]);
+        const std::size_t total = std::accumulate(c.sizes.begin(), c.sizes.end(), 0u);
+        EXPECT_EQ(data, Bytes(board.memory.begin(), board.memory.begin() + total));
+        EXPECT_EQ(board.modeReads, total);
+        send({0x10}); // leave mode 6, so the next read-out starts at the top again
+    }
+}
+
+TEST_F(BlockTransfers, UnfilledCounterCountsGroupsWithTheStatusLineLow) {
+    struct Case {
+        Bytes command;
+        std::uint32_t unfilledGroups;
+        Bytes reply;
+    } cases[] = {
+        {kReadOut, 0, {0x00, 0x00}},          // line high throughout
+        {kReadOut, 16384, {0x00, 0x40}},      // line low throughout
+        {kReadOut, 3, {0x03, 0x00}},
+        {kReadOut, 300, {0x2C, 0x01}},
+        {{0x66, 0x05, 0x01, 0x00}, 100, {0x08, 0x00}}, // the tail is not sampled
+    };
+    for (const Case& c : cases) {
+        board.unfilledGroups = c.unfilledGroups;
+        send(c.command);
+        Bytes data;
+        drain(data);
+        send({0x70});
+        EXPECT_EQ(receive(), c.reply) << c.unfilledGroups;
+        send({0x10});
+    }
+}
+
+TEST_F(BlockTransfers, UndrainedReadOutWaitsAndReplyGoesBetweenPackets) {
+    send(kReadOut);
+    chip.run(10 * kCyclesPerFrame);
+    EXPECT_EQ(board.modeReads, 128u) << "only the two halves of endpoint 2 IN may be filled";
+
+    // The host asks for the status before draining: the reply waits for a free buffer and
+    // must not land inside a packet of the stream.
+    board.statusHigh = true;
+    send({0x16});       // no reply: runs at once
+    send({0x26, 0x70}); // reply bytes: wait
+    Bytes stream;
+    std::vector<Bytes> replies;
+    while (auto p = receive()) {
+        if (p->size() == 64) {
+            stream.insert(stream.end(), p->begin(), p->end());
+        } else {
+            replies.push_back(*p);
+        }
+    }
+    EXPECT_EQ(stream, board.memory) << "the read-out must arrive whole and in order";
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].size(), 3u);
+    EXPECT_EQ(replies[0][0] & 0x07, 6);
+}
+
+TEST_F(BlockTransfers, BlockWriteDrivesAnnouncedPacketsOntoTheBus) {
+    send({0x53, 0x05, 0x01, 0x00});
+    Bytes full(64);
+    std::iota(full.begin(), full.end(), std::uint8_t{0x40});
+    const Bytes tail = {1, 2, 3, 4, 5};
+    ASSERT_TRUE(chip.bulkOut(2, full).ok());
+    ASSERT_TRUE(chip.bulkOut(2, tail).ok());
+    ASSERT_TRUE(chip.bulkOut(2, Bytes(7, 0xEE)).ok()); // nothing announced: dropped
+    chip.run(kCyclesPerFrame);
+    Bytes written;
+    for (const auto& w : board.writes) {
+        EXPECT_EQ(w.mode, 3);
+        written.push_back(w.byte);
+    }
+    Bytes expected = full;
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    EXPECT_EQ(written, expected);
+    EXPECT_EQ(board.reads, 0u);
+    EXPECT_FALSE(receive()) << "a block write never sends";
+}
+
+TEST_F(BlockTransfers, FullPacketWhenOnlyTheTailIsExpectedDoesNotWrapTheCount) {
+    send({0x50, 0x05, 0x00, 0x00});
+    ASSERT_TRUE(chip.bulkOut(2, Bytes(64, 0x11)).ok());
+    ASSERT_TRUE(chip.bulkOut(2, Bytes(3, 0x22)).ok());
+    ASSERT_TRUE(chip.bulkOut(2, Bytes(64, 0x33)).ok()); // dropped
+    chip.run(kCyclesPerFrame);
+    EXPECT_EQ(board.writes.size(), 67u);
+    EXPECT_EQ(chip.peekXdata(fw::kPacketsLeft), 0);
+    EXPECT_EQ(chip.peekXdata(fw::kPacketsLeft + 1), 0);
+}
+
+TEST_F(BlockTransfers, BlockWriteDataIsDroppedDuringABlockRead) {
+    send({0x66, 0x05, 0x00, 0x00});
+    ASSERT_TRUE(chip.bulkOut(2, Bytes(64, 0x11)).ok());
+    chip.run(kCyclesPerFrame);
+    EXPECT_TRUE(board.writes.empty());
+    Bytes data;
+    EXPECT_EQ(drain(data), std::vector<std::size_t>{5});
+}
+
+} // namespace
+} // namespace pulsara::test
