@@ -10,6 +10,8 @@ int main(int argc, char** argv) {
     pulsara::cli::CommandContext context{std::cout, std::cerr};
     pulsara::cli::AddInfoCommand(app, context);
     pulsara::cli::AddCopyCommand(app, context);
+    pulsara::cli::AddListCommand(app, context);
+    pulsara::cli::AddCaptureCommand(app, context);
     pulsara::cli::AddRenderCommand(app, context);
     CLI11_PARSE(app, argc, argv);
     return context.exitCode;

@@ -53,6 +53,10 @@ std::string ExplainConnectFailure(const ConnectResult& result) {
         text = "The firmware was downloaded but the board's 8051 could not be started. Unplug it, "
                "plug it in again and retry.";
         break;
+    case ConnectFailure::NoImage:
+        text = "The board does not run the pulsara firmware and this build has no firmware image "
+               "built in to load into it. Use a build that includes the firmware (firmware/).";
+        break;
     case ConnectFailure::NotBack:
         text = "The board did not come back within 30 s after its firmware was loaded. Unplug it, "
                "plug it in again and retry; if this repeats, check the USB cable and hub.";
@@ -85,6 +89,9 @@ ConnectResult ConnectBoard(int instance, DeviceLink& link, std::span<const std::
         Progress(events, "board instance " + std::to_string(link.openedInstance) +
                              " runs the firmware (" + Quoted(text1) + " " + Quoted(text2) + ")");
         return {};
+    }
+    if (image.empty()) {
+        return Failed(ConnectFailure::NoImage, link);
     }
     Progress(events, "board instance " + std::to_string(link.openedInstance) + " answers " +
                          Quoted(text1) + " " + Quoted(text2) + "; loading the firmware (" +

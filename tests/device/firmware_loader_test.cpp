@@ -159,6 +159,7 @@ TEST_F(FirmwareLoaderTest, FailuresStopTheConnectAtTheirStep) {
         ConnectFailure failure;
         std::size_t ioCalls;
         const char* printed;
+        bool noImage = false;
     };
     const std::vector<Case> cases = {
         {"descriptor 1", [](LoaderBoard& b) { b.descriptor1.reset(); }, ConnectFailure::Descriptor1,
@@ -183,6 +184,8 @@ TEST_F(FirmwareLoaderTest, FailuresStopTheConnectAtTheirStep) {
              b.failRun = true;
          },
          ConnectFailure::Run, 5, "i8051 run err.\n"},
+        {"no image", [](LoaderBoard& b) { b.descriptor1 = "X"; }, ConnectFailure::NoImage, 2, "",
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -192,7 +195,9 @@ TEST_F(FirmwareLoaderTest, FailuresStopTheConnectAtTheirStep) {
         LoaderBoard b;
         c.setUp(b);
         b.Attach(fresh, clock);
-        const auto result = ConnectBoard(-1, own, image, "WFFW", "V100", clock, &events);
+        const auto result =
+            ConnectBoard(-1, own, c.noImage ? std::span<const std::uint8_t>{} : image, "WFFW",
+                         "V100", clock, &events);
         EXPECT_EQ(result.failure, c.failure);
         EXPECT_EQ(result.status(), -1);
         EXPECT_EQ(fresh.IoCalls().size(), c.ioCalls);

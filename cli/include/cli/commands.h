@@ -18,6 +18,8 @@ struct CommandContext {
 
 void AddInfoCommand(CLI::App& app, CommandContext& context);
 void AddCopyCommand(CLI::App& app, CommandContext& context);
+void AddListCommand(CLI::App& app, CommandContext& context);
+void AddCaptureCommand(CLI::App& app, CommandContext& context);
 void AddRenderCommand(CLI::App& app, CommandContext& context);
 
 } // namespace pulsara::cli

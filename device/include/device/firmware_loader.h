@@ -32,6 +32,7 @@ enum class ConnectFailure {
     Halt,
     Download,
     Run,
+    NoImage, // the board needs the firmware but no image was given
     NotBack, // the board did not come back after its firmware was loaded
 };
 
@@ -60,7 +61,9 @@ public:
 
 // Opens `instance` (-1: the first free one), reads descriptors 1 and 2 and, unless they
 // equal the expected texts exactly, reloads the board with `image` and reopens it every
-// 2000 ms for at most 30 s. On failure the link stays as the failing step left it.
+// 2000 ms for at most 30 s. An empty image is never downloaded: a board that needs the
+// firmware then fails with NoImage, untouched. On failure the link stays as the failing
+// step left it.
 [[nodiscard]] ConnectResult ConnectBoard(int instance, DeviceLink& link,
                                          std::span<const std::uint8_t> image,
                                          std::string_view expected1, std::string_view expected2,

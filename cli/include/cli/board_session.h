@@ -1,0 +1,57 @@
+#pragma once
+// The board work behind `pulsara-cli list` and `pulsara-cli capture`, over any driver
+// backend, so it runs the same against a real board, the simulated one or a test fake.
+
+#include "capture/capture.h"
+#include "device/clock.h"
+#include "device/ezusb_driver.h"
+#include "device/instance_claim.h"
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <iosfwd>
+#include <span>
+#include <string_view>
+
+namespace pulsara::cli {
+
+// Where the view is put after a completed capture, so the trigger stands in its fixed
+// column: TOP at the range's minimum, CENTER at -17, LAST at the maximum. Any other
+// position leaves the view where it was.
+[[nodiscard]] constexpr std::int32_t PostCaptureScrollPos(std::int32_t triggerPosition,
+                                                          std::int32_t current) {
+    switch (triggerPosition) {
+    case 0:
+        return kHorizontalScrollMin;
+    case 1:
+        return -17;
+    case 2:
+        return kHorizontalScrollMax;
+    default:
+        return current;
+    }
+}
+
+// Lines "  instance N: <identity>: <state>" for each instance the backend has.
+// Returns how many instances it found.
+int ListBoards(EzusbDriver& driver, const std::filesystem::path& lockDirectory, std::ostream& out);
+
+struct BoardCaptureRequest {
+    int instance = -1;
+    std::chrono::milliseconds timeout{60000};
+    std::chrono::milliseconds pollInterval{400};
+    std::filesystem::path output;
+    std::filesystem::path lockDirectory = DefaultLockDirectory();
+};
+
+// Connects (loading `image` when the board needs it), starts a capture with
+// capture.settings, polls until it completes or the timeout passes, and saves it.
+// out receives the device's failure lines, err the progress and errors. Returns the exit
+// status: 0 when the capture was saved.
+[[nodiscard]] int RunBoardCapture(EzusbDriver& driver, Capture& capture,
+                                  std::span<const std::uint8_t> image,
+                                  const BoardCaptureRequest& request, Clock& clock,
+                                  std::ostream& out, std::ostream& err);
+
+} // namespace pulsara::cli

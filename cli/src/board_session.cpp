@@ -1,0 +1,164 @@
+#include "cli/board_session.h"
+
+#include "capture/capture_files.h"
+#include "capture/labels.h"
+#include "device/capture_protocol.h"
+#include "device/device_link.h"
+#include "device/firmware_loader.h"
+
+#include <array>
+#include <cstring>
+#include <ostream>
+
+namespace pulsara::cli {
+namespace {
+
+class StderrConnectEvents final : public ConnectEvents {
+public:
+    explicit StderrConnectEvents(std::ostream& err) : err_(err) {}
+    void Progress(std::string_view line) override { err_ << "pulsara-cli: " << line << "\n"; }
+    void ConnectFailed(std::string_view message, const ConnectResult& result) override {
+        err_ << message << "\n"
+             << "pulsara-cli: cannot connect to the board. " << ExplainConnectFailure(result)
+             << "\n";
+    }
+
+private:
+    std::ostream& err_;
+};
+
+std::string Text(const std::array<char, kStringTextSize>& text) {
+    return {text.data(), ::strnlen(text.data(), text.size())};
+}
+
+// What instance n runs, read under a claim so a running copy of pulsara is not disturbed.
+std::string InstanceState(EzusbDriver& driver, const std::filesystem::path& lockDirectory, int n,
+                          std::ostream& deviceMessages) {
+    InstanceClaim claim;
+    switch (claim.TryClaim(lockDirectory, n)) {
+    case InstanceClaim::Outcome::HeldElsewhere:
+        return "in use by another copy of pulsara";
+    case InstanceClaim::Outcome::Error:
+        return "not checked: " + claim.error();
+    case InstanceClaim::Outcome::Claimed:
+        break;
+    }
+    DeviceLink link{driver, deviceMessages, lockDirectory};
+    if (OpenDevice(n, link) != 0) {
+        return "cannot be opened (no access? install the udev rules, then plug it in again)";
+    }
+    std::array<char, kStringTextSize> d1{};
+    std::array<char, kStringTextSize> d2{};
+    if (GetStringDescriptor(link, 1, d1) != 0 || GetStringDescriptor(link, 2, d2) != 0) {
+        return "blank chip or other firmware (no string descriptors); the firmware is loaded "
+               "at connect";
+    }
+    const std::string identity = "\"" + Text(d1) + "\" \"" + Text(d2) + "\"";
+    if (Text(d1) == kExpectedDescriptor1 && Text(d2) == kExpectedDescriptor2) {
+        return "runs the pulsara firmware (" + identity + ")";
+    }
+    return "other firmware (" + identity + "); the pulsara firmware is loaded at connect";
+}
+
+std::string SettingsText(const CaptureSettings& s) {
+    auto label = [](auto table, std::int32_t index) {
+        const auto text = LabelAt(table, index);
+        return text ? std::string(*text) : "#" + std::to_string(index);
+    };
+    static constexpr std::array<std::string_view, 4> conditions = {"rising", "falling", "high",
+                                                                   "low"};
+    return "rate " + label(rateLabels, s.rateIndex) + ", position " +
+           label(triggerPositionLabels, s.triggerPosition) + ", condition " +
+           label(conditions, s.triggerCondition) + ", probe " +
+           label(triggerProbeLabels, s.triggerProbe);
+}
+
+} // namespace
+
+int ListBoards(EzusbDriver& driver, const std::filesystem::path& lockDirectory, std::ostream& out) {
+    int found = 0;
+    for (int n = 0; n < kMaxInstances; ++n) {
+        const std::string identity = driver.DescribeInstance(n);
+        if (identity.empty()) {
+            continue;
+        }
+        ++found;
+        out << "  instance " << n << ": " << identity << ": "
+            << InstanceState(driver, lockDirectory, n, out) << "\n";
+    }
+    return found;
+}
+
+int RunBoardCapture(EzusbDriver& driver, Capture& capture, std::span<const std::uint8_t> image,
+                    const BoardCaptureRequest& request, Clock& clock, std::ostream& out,
+                    std::ostream& err) {
+    DeviceLink link{driver, out, request.lockDirectory};
+    StderrConnectEvents events{err};
+    const auto connect = ConnectBoard(request.instance, link, image, kExpectedDescriptor1,
+                                      kExpectedDescriptor2, clock, &events);
+    if (!connect.ok()) {
+        events.ConnectFailed(kConnectFailureMessage, connect);
+        return 1;
+    }
+    const int instance = link.openedInstance;
+    (void)SendStartupCommand(link);
+    if (!StartCapture(link, capture.settings)) {
+        err << "pulsara-cli: board instance " << instance
+            << " did not take the capture settings; unplug it, plug it in again and retry\n";
+        return 1;
+    }
+    const auto seconds = [](std::chrono::milliseconds ms) {
+        return std::to_string(ms.count() / 1000) +
+               (ms.count() % 1000 != 0 ? "." + std::to_string(ms.count() % 1000 / 100) : "");
+    };
+    err << "pulsara-cli: capture started on instance " << instance << " ("
+        << SettingsText(capture.settings) << "); waiting up to " << seconds(request.timeout)
+        << " s\n";
+
+    const auto start = clock.Now();
+    int polls = 0;
+    int unanswered = 0;
+    for (;;) {
+        clock.SleepFor(request.pollInterval);
+        ++polls;
+        const auto result = PollCapture(link, capture);
+        if (result == PollResult::Complete) {
+            break;
+        }
+        if (result == PollResult::ReadOutFailed) {
+            err << "pulsara-cli: the capture completed but reading it out of board instance "
+                << instance << " failed or came back short; nothing was saved. Retry, and "
+                << "check the USB cable if it happens again\n";
+            return 1;
+        }
+        if (result == PollResult::StatusFailed) {
+            ++unanswered;
+        }
+        if (clock.Now() - start >= request.timeout) {
+            err << "pulsara-cli: no capture completed within " << seconds(request.timeout) << " s";
+            if (unanswered == polls) {
+                err << "; board instance " << instance << " answered none of the " << polls
+                    << " status queries (unplugged?)";
+            } else {
+                err << "; the trigger condition may never have been met (try another "
+                       "--condition or --probe, or a longer --timeout)";
+            }
+            err << "\n";
+            return 1;
+        }
+    }
+
+    // A fresh view starts at 0; the completed capture moves it to the trigger.
+    const std::int32_t h = PostCaptureScrollPos(capture.settings.triggerPosition, 0);
+    const auto save = SaveCapture(capture, request.output, h);
+    if (!save.ok) {
+        err << "pulsara-cli: " << save.error << "\n";
+        return 1;
+    }
+    err << "pulsara-cli: capture complete (" << capture.settings.unfilledPairs
+        << " unfilled sample pairs cleared); wrote " << request.output.string() << " and "
+        << CompanionPath(request.output).string() << "\n";
+    return 0;
+}
+
+} // namespace pulsara::cli

@@ -1,0 +1,126 @@
+// pulsara-cli capture: one capture on a board, saved as a capture file.
+
+#include "capture/labels.h"
+#include "cli/board_session.h"
+#include "cli/commands.h"
+#include "cli/startup.h"
+#include "device/clock.h"
+#include "device/libusb_driver.h"
+#include "device/tracing_driver.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cmath>
+#include <ostream>
+
+#if PULSARA_HAVE_FIRMWARE_IMAGE
+#include "firmware/image.h"
+#endif
+
+namespace pulsara::cli {
+namespace {
+
+struct CaptureOptions {
+    std::string board;
+    int instance = -1;
+    std::optional<std::string> rate;
+    std::optional<std::string> position;
+    std::optional<std::string> condition;
+    std::optional<std::string> probe;
+    std::optional<std::filesystem::path> definition;
+    double timeoutSeconds = 60.0;
+    bool traceIo = false;
+    std::filesystem::path output;
+};
+
+constexpr std::array<std::string_view, 4> kConditionNames = {"rising", "falling", "high", "low"};
+
+template <std::size_t N> std::vector<std::string> Names(const std::array<std::string_view, N>& t) {
+    return {t.begin(), t.end()};
+}
+
+template <std::size_t N>
+void Apply(const std::optional<std::string>& given, const std::array<std::string_view, N>& table,
+           std::int32_t& field) {
+    if (given) {
+        // The option's check has already limited it to the table.
+        field = IndexOfLabel(table, *given).value_or(field);
+    }
+}
+
+std::span<const std::uint8_t> BuiltInImage() {
+#if PULSARA_HAVE_FIRMWARE_IMAGE
+    return FirmwareImage();
+#else
+    return {};
+#endif
+}
+
+} // namespace
+
+void AddCaptureCommand(CLI::App& app, CommandContext& context) {
+    auto options = std::make_shared<CaptureOptions>();
+    auto* cmd = app.add_subcommand("capture", "Run one capture on a board and save it (.wfa)");
+    cmd->add_option("--board", options->board, "driver backend: usb (real boards) or sim")
+        ->required()
+        ->check(CLI::IsMember({"usb", "sim"}));
+    cmd->add_option("--instance", options->instance,
+                    "board instance 0..7 (default: the first free one)")
+        ->check(CLI::Range(0, kMaxInstances - 1));
+    cmd->add_option("--rate", options->rate, "sample rate (default: the definition text's)")
+        ->check(CLI::IsMember(Names(rateLabels)));
+    cmd->add_option("--position", options->position, "trigger position TOP, CENTER or LAST")
+        ->check(CLI::IsMember(Names(triggerPositionLabels)));
+    cmd->add_option("--condition", options->condition, "trigger condition")
+        ->check(CLI::IsMember(Names(kConditionNames)));
+    cmd->add_option("--probe", options->probe, "trigger probe PROBE00..PROBE14 or HDL")
+        ->check(CLI::IsMember(Names(triggerProbeLabels)));
+    cmd->add_option("--def", options->definition, "definition text to start with");
+    cmd->add_option("--timeout", options->timeoutSeconds,
+                    "seconds to wait for the capture to complete (default 60)")
+        ->check(CLI::Range(0.1, 86400.0));
+    cmd->add_flag("--trace-io", options->traceIo, "print every I/O control on stderr");
+    cmd->add_option("-o,--output", options->output, "capture file to write (.wfa)")->required();
+    cmd->callback([options, &context] {
+        if (options->board == "sim") {
+            context.err << "pulsara-cli: the simulated board (--board sim) is not available in "
+                           "this build yet; use --board usb with a board attached\n";
+            context.exitCode = 1;
+            return;
+        }
+        auto startUp = StartUpCapture(options->definition);
+        if (!startUp.capture) {
+            context.err << "pulsara-cli: " << startUp.error << "\n";
+            context.exitCode = 1;
+            return;
+        }
+        auto& settings = startUp.capture->settings;
+        Apply(options->rate, rateLabels, settings.rateIndex);
+        Apply(options->position, triggerPositionLabels, settings.triggerPosition);
+        Apply(options->condition, kConditionNames, settings.triggerCondition);
+        Apply(options->probe, triggerProbeLabels, settings.triggerProbe);
+
+        const auto image = BuiltInImage();
+        if (image.empty()) {
+            context.err << "pulsara-cli: warning: this build has no firmware image built in "
+                           "(firmware/ was not built); only a board that already runs the "
+                           "pulsara firmware can be used\n";
+        }
+        LibusbDriver usb;
+        if (!usb.initError().empty()) {
+            context.err << "pulsara-cli: " << usb.initError() << "\n";
+        }
+        TracingDriver traced{usb, context.err};
+        EzusbDriver& driver = options->traceIo ? static_cast<EzusbDriver&>(traced) : usb;
+        BoardCaptureRequest request;
+        request.instance = options->instance;
+        request.timeout = std::chrono::milliseconds(
+            static_cast<std::int64_t>(std::llround(options->timeoutSeconds * 1000.0)));
+        request.output = options->output;
+        SystemClock clock;
+        context.exitCode = RunBoardCapture(driver, *startUp.capture, image, request, clock,
+                                           context.out, context.err);
+    });
+}
+
+} // namespace pulsara::cli
