@@ -36,8 +36,33 @@ for m in "${modules[@]}"; do
 done
 sdld -n -i -m -u -b CSEG=0x0080 pulsara-fw.ihx "${rels[@]}"
 
-# srec_cat refuses two records for one address, so code that grows into the descriptor
-# table or the jump table fails here instead of silently overwriting it.
+# Neither sdld nor srec_cat 1.64 refuses two absolute blocks on one address (sdld only
+# moves relocatable code around absolute blocks). So every byte the linker placed must
+# appear exactly once in the hex file.
+placed=$(awk '/ bytes \(/ { sub(/\./, "", $(NF-2)); n += $(NF-2) } END { print n + 0 }' pulsara-fw.map)
+awk -v placed="$placed" '
+  function hex(s,   v, i) {
+    v = 0
+    for (i = 1; i <= length(s); i++) v = v * 16 + index("0123456789ABCDEF", toupper(substr(s, i, 1))) - 1
+    return v
+  }
+  /^:/ {
+    count = hex(substr($0, 2, 2)); addr = hex(substr($0, 4, 4)); type = substr($0, 8, 2)
+    if (type != "00") next
+    for (i = 0; i < count; i++) {
+      a = addr + i
+      if (a in seen) { printf "build.sh: two blocks at 0x%04X\n", a > "/dev/stderr"; bad = 1 }
+      seen[a] = 1; total++
+    }
+  }
+  END {
+    if (total != placed) {
+      printf "build.sh: the linker placed %d bytes but the hex file holds %d: blocks overlap\n", placed, total > "/dev/stderr"
+      bad = 1
+    }
+    exit bad
+  }' pulsara-fw.ihx
+
 srec_cat -disable-sequence-warnings pulsara-fw.ihx -intel -fill 0xAA 0x0000 0x1000 -o pulsara-fw.bin -binary
 
 size=$(stat -c %s pulsara-fw.bin)
