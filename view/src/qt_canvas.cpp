@@ -116,13 +116,15 @@ QString DecodeShiftJis(std::string_view bytes) {
     return text;
 }
 
-QtCanvas::QtCanvas(QPainter& painter) : painter_(painter) {
+QtCanvas::QtCanvas(QPainter& painter)
+    : painter_(painter),
+      initialFont_(painter.font()), qtFont_{initialFont_, QFontMetrics(initialFont_).ascent(),
+                                            QFontMetrics(initialFont_).height()},
+      metrics_(initialFont_) {
     painter_.save();
     painter_.setRenderHint(QPainter::Antialiasing, false);
     painter_.setRenderHint(QPainter::TextAntialiasing, false);
     painter_.setBackgroundMode(Qt::TransparentMode); // the cell is filled by DrawText itself
-    const QFontMetrics metrics(painter_.font());
-    qtFont_ = {painter_.font(), metrics.ascent(), metrics.height()};
 }
 
 QtCanvas::~QtCanvas() {
@@ -138,13 +140,18 @@ Pen QtCanvas::SelectPen(const Pen& pen) {
 
 Font QtCanvas::SelectFont(const Font& font) {
     const Font old = font_;
+    if (font == font_) {
+        return old; // every bus selects the view font again: keep the fitted one
+    }
     font_ = font;
     if (font.face.empty() && font.cellHeight <= 0) {
-        const QFontMetrics metrics(painter_.font());
-        qtFont_ = {painter_.font(), metrics.ascent(), metrics.height()};
+        const QFont& initial = initialFont_;
+        qtFont_ = {initial, QFontMetrics(initial).ascent(), QFontMetrics(initial).height()};
     } else {
         qtFont_ = ChooseQtFont(font);
     }
+    metrics_ = QFontMetrics(qtFont_.font);
+    painter_.setFont(qtFont_.font);
     return old;
 }
 
@@ -153,10 +160,8 @@ void QtCanvas::DrawText(Point topLeft, std::string_view bytes) {
         return;
     }
     const QString text = DecodeShiftJis(bytes);
-    const QFontMetrics metrics(qtFont_.font);
-    painter_.fillRect(topLeft.x, topLeft.y, metrics.horizontalAdvance(text), qtFont_.cellHeight,
+    painter_.fillRect(topLeft.x, topLeft.y, metrics_.horizontalAdvance(text), qtFont_.cellHeight,
                       ToQColor(background_));
-    painter_.setFont(qtFont_.font);
     painter_.setPen(ToQColor(textColour_));
     painter_.drawText(QPoint(topLeft.x, topLeft.y + qtFont_.ascent), text);
 }

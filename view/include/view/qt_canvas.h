@@ -7,6 +7,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QFontMetrics>
 #include <QString>
 
 #include <string_view>
@@ -48,10 +49,12 @@ public:
 
 private:
     QPainter& painter_;
+    QFont initialFont_;
     Pen pen_{1, kBlack};
     QColor penColour_{0, 0, 0};
     Font font_{};
     QtFontChoice qtFont_;
+    QFontMetrics metrics_;
     Rgb textColour_ = kBlack;
     Rgb background_ = kWhite;
     Point position_{};
