@@ -51,10 +51,15 @@ protected:
         return chip.controlTransfer(setup, out);
     }
 
-    // One command packet on endpoint 1 OUT; the host's write must be taken.
+    // One command packet on endpoint 1 OUT; the host's write must be taken. Then runs the
+    // chip until the firmware has handled the packet and re-armed the endpoint (a packet
+    // that has to wait for endpoint 2 IN leaves it unarmed: then 2 ms pass).
     void send(const Bytes& packet) {
         const UsbResult r = chip.bulkOut(1, packet);
         ASSERT_TRUE(r.ok()) << r.message;
+        constexpr std::uint16_t kOut1Cs = 0x7FC6;
+        chip.runUntil([&] { return (chip.peekXdata(kOut1Cs) & 0x02) != 0; },
+                      2 * kCyclesPerFrame);
     }
 
     // The next packet on endpoint 2 IN, or nothing if none comes within `budget`.
