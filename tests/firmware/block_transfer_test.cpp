@@ -75,8 +75,8 @@ TEST_F(BlockTransfers, UnfilledCounterCountsGroupsWithTheStatusLineLow) {
         std::uint32_t unfilledGroups;
         Bytes reply;
     } cases[] = {
-        {kReadOut, 0, {0x00, 0x00}},          // line high throughout
-        {kReadOut, 16384, {0x00, 0x40}},      // line low throughout
+        {kReadOut, 0, {0x00, 0x00}},     // line high throughout
+        {kReadOut, 16384, {0x00, 0x40}}, // line low throughout
         {kReadOut, 3, {0x03, 0x00}},
         {kReadOut, 300, {0x2C, 0x01}},
         {{0x66, 0x05, 0x01, 0x00}, 100, {0x08, 0x00}}, // the tail is not sampled

@@ -18,8 +18,8 @@ namespace pulsara::test {
 using Bytes = std::vector<std::uint8_t>;
 
 inline constexpr std::uint8_t kGetStatus = 0, kClearFeature = 1, kSetFeature = 3,
-                              kGetDescriptor = 6, kGetConfiguration = 8,
-                              kSetConfiguration = 9, kGetInterface = 10, kSetInterface = 11;
+                              kGetDescriptor = 6, kGetConfiguration = 8, kSetConfiguration = 9,
+                              kGetInterface = 10, kSetInterface = 11;
 
 class FirmwareBoard : public ::testing::Test {
 protected:
@@ -32,9 +32,9 @@ protected:
         EXPECT_TRUE(load.ok()) << load.message;
         const std::uint64_t released = chip.cycles();
         const std::uint32_t before = chip.connectCount();
-        const bool back = chip.runUntil(
-            [&] { return chip.connectCount() != before && chip.connected(); },
-            4 * kCyclesPerSecond);
+        const bool back =
+            chip.runUntil([&] { return chip.connectCount() != before && chip.connected(); },
+                          4 * kCyclesPerSecond);
         EXPECT_TRUE(back) << "the firmware did not reconnect within 4 s of board time";
         return chip.cycles() - released;
     }
@@ -58,8 +58,7 @@ protected:
         const UsbResult r = chip.bulkOut(1, packet);
         ASSERT_TRUE(r.ok()) << r.message;
         constexpr std::uint16_t kOut1Cs = 0x7FC6;
-        chip.runUntil([&] { return (chip.peekXdata(kOut1Cs) & 0x02) != 0; },
-                      2 * kCyclesPerFrame);
+        chip.runUntil([&] { return (chip.peekXdata(kOut1Cs) & 0x02) != 0; }, 2 * kCyclesPerFrame);
     }
 
     // The next packet on endpoint 2 IN, or nothing if none comes within `budget`.

@@ -35,7 +35,7 @@ public:
     [[nodiscard]] int mode() const { return (oe_ & 7) == 7 ? out_ & 7 : kUndriven; }
     [[nodiscard]] std::uint8_t outputEnables() const { return oe_; }
     std::vector<BusWrite> writes;
-    std::uint64_t reads = 0;   // FRD# pulses in all modes
+    std::uint64_t reads = 0;     // FRD# pulses in all modes
     std::uint64_t modeReads = 0; // FRD# pulses since entering mode 6
 
     // EzusbBoard

@@ -6,8 +6,8 @@
 namespace pulsara::test {
 namespace {
 
-const Bytes kDeviceDescriptor = {18,   1,    0x00, 0x01, 0, 0, 0, 64, 0x47,
-                                 0x05, 0x31, 0x21, 0x01, 0x00, 1, 2, 0, 1};
+const Bytes kDeviceDescriptor = {18,   1,    0x00, 0x01, 0,    0, 0, 64, 0x47,
+                                 0x05, 0x31, 0x21, 0x01, 0x00, 1, 2, 0,  1};
 
 // Configuration, interface and the 14 endpoints in pipe order.
 Bytes ConfigurationDescriptor() {
@@ -30,7 +30,9 @@ Bytes StringDescriptor(const std::string& text) {
     return d;
 }
 
-Bytes Prefix(const Bytes& b, std::size_t n) { return Bytes(b.begin(), b.begin() + n); }
+Bytes Prefix(const Bytes& b, std::size_t n) {
+    return Bytes(b.begin(), b.begin() + n);
+}
 
 TEST_F(FirmwareBoard, ReconnectsAboutOneAndAHalfSecondsAfterRelease) {
     const std::uint64_t cycles = boot();
@@ -42,8 +44,7 @@ TEST_F(FirmwareBoard, ReconnectsAboutOneAndAHalfSecondsAfterRelease) {
 TEST_F(FirmwareBoard, ReconnectsAgainWhenNoSetupPacketComes) {
     boot();
     const std::uint32_t first = chip.connectCount();
-    ASSERT_TRUE(chip.runUntil([&] { return chip.connectCount() > first; },
-                              3 * kCyclesPerSecond))
+    ASSERT_TRUE(chip.runUntil([&] { return chip.connectCount() > first; }, 3 * kCyclesPerSecond))
         << "a host that missed the reconnect must get another one";
     // Once a SETUP packet has come, the firmware stays on the bus.
     ASSERT_TRUE(chip.runUntil([&] { return chip.connected(); }, 3 * kCyclesPerSecond));
@@ -159,8 +160,8 @@ TEST_F(FirmwareBoard, StoresConfigurationAndAlternateSettingWithoutChecks) {
     for (std::uint16_t value : {1, 7, 0}) {
         ASSERT_TRUE(control({0x00, kSetConfiguration, value, 0, 0}).ok());
         EXPECT_EQ(get(0x80, kGetConfiguration), Bytes{static_cast<std::uint8_t>(value)});
-        ASSERT_TRUE(control({0x01, kSetInterface, static_cast<std::uint16_t>(value + 2), 0, 0})
-                        .ok());
+        ASSERT_TRUE(
+            control({0x01, kSetInterface, static_cast<std::uint16_t>(value + 2), 0, 0}).ok());
         EXPECT_EQ(get(0x81, kGetInterface), Bytes{static_cast<std::uint8_t>(value + 2)});
     }
 }

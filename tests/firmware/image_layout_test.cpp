@@ -36,8 +36,11 @@ TEST(FirmwareImage, UnusedStretchesHoldTheFillByte) {
     const auto img = FirmwareImage();
     struct Range {
         std::uint16_t from, to; // inclusive
-    } unused[] = {{0x0003, 0x0032}, {0x0036, 0x0042}, {0x0046, 0x007F},
-                  {fw::kDescriptorTableEnd, 0x0AFF}, {0x0B58, 0x0FFF}};
+    } unused[] = {{0x0003, 0x0032},
+                  {0x0036, 0x0042},
+                  {0x0046, 0x007F},
+                  {fw::kDescriptorTableEnd, 0x0AFF},
+                  {0x0B58, 0x0FFF}};
     for (const Range& r : unused) {
         for (unsigned a = r.from; a <= r.to; ++a) {
             ASSERT_EQ(img[a], fw::kUnusedFill) << "at 0x" << std::hex << a;

@@ -66,9 +66,9 @@ void BM_ReadOut131072(benchmark::State& state) {
         (void)chip.bulkOut(1, idle);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 131072);
-    state.counters["board_ms"] = benchmark::Counter(
-        1000.0 * static_cast<double>(boardCycles) / kCyclesPerSecond /
-        static_cast<double>(state.iterations()));
+    state.counters["board_ms"] =
+        benchmark::Counter(1000.0 * static_cast<double>(boardCycles) / kCyclesPerSecond /
+                           static_cast<double>(state.iterations()));
 }
 BENCHMARK(BM_ReadOut131072)->Unit(benchmark::kMillisecond);
 
