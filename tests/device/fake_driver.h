@@ -87,7 +87,7 @@ private:
     DriverHandle nextHandle_ = 100;
 };
 
-// A board behind the command protocol: bulk writes are collected, bulk reads are served in
+// A board on instance 0 that runs our firmware: bulk writes are collected, bulk reads are served in
 // order from `reads` (an entry that is not ok fails the read).
 struct ScriptedRead {
     bool ok = true;
@@ -102,6 +102,16 @@ public:
             if (call.code == IOCTL_EZUSB_BULK_WRITE) {
                 writes.push_back(call.written);
                 return IoResult{true, static_cast<std::uint32_t>(call.written.size())};
+            }
+            if (call.code == IOCTL_Ezusb_GET_STRING_DESCRIPTOR) {
+                // Our firmware's identity: "WFFW" for 1, "V100" for 2.
+                const char* text = call.input[0] == 1 ? "WFFW" : "V100";
+                output[0] = 10;
+                output[1] = 3;
+                for (std::size_t k = 0; k < 4; ++k) {
+                    output[2 + 2 * k] = static_cast<std::uint8_t>(text[k]);
+                }
+                return IoResult{true, 10};
             }
             if (call.code != IOCTL_EZUSB_BULK_READ || reads.empty()) {
                 return IoResult{};
