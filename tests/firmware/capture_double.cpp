@@ -6,25 +6,21 @@ std::uint8_t CaptureDouble::portPins(Port port, std::uint64_t /*cycle*/) {
     if (port != Port::C) {
         return 0xFF;
     }
-    bool status = statusHigh;
-    if (mode() == 6) {
-        // The firmware samples after each group: after group k, modeReads == 8k.
-        status = modeReads > 8ull * unfilledGroups;
-    }
+    // The firmware samples after each group: after group k, modeReads == 8k.
+    const bool status = mode() == 6 ? modeReads > 8ull * unfilledGroups : statusHigh;
     // Undriven mode lines are pulled low on the board.
     return static_cast<std::uint8_t>((spareInputs & 0xF0) | (status ? 0x08 : 0x00));
 }
 
 void CaptureDouble::portChanged(Port port, std::uint8_t out, std::uint8_t oe,
                                 std::uint64_t /*cycle*/) {
-    if (port != Port::C) {
-        return;
-    }
-    const int before = mode();
-    out_ = out;
-    oe_ = oe;
-    if (mode() == 6 && before != 6) {
-        modeReads = 0;
+    if (port == Port::C) {
+        const int before = mode();
+        out_ = out;
+        oe_ = oe;
+        if (mode() == 6 && before != 6) {
+            modeReads = 0;
+        }
     }
 }
 
@@ -35,10 +31,6 @@ std::uint8_t CaptureDouble::fastRead(std::uint64_t /*cycle*/) {
     }
     const std::uint64_t at = modeReads++;
     return memory.empty() ? 0 : memory[at % memory.size()];
-}
-
-void CaptureDouble::fastWrite(std::uint8_t byte, std::uint64_t /*cycle*/) {
-    writes.push_back({mode(), byte});
 }
 
 } // namespace pulsara::test
