@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace pulsara {
@@ -20,20 +21,19 @@ namespace fs = std::filesystem;
 class RenderCommandTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir =
-            fs::temp_directory_path() /
-            ("pulsara-render-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
+        dir = fs::temp_directory_path() /
+              ("pulsara-render-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir);
-        // Probe 0 high from sample 16400 on; rows: CLK (probe 0) and 19 more.
-        auto capture = test::EmptyCapture();
+        png = dir / "view.png";
+        // Probe 0 high from sample 16400 on; 20 rows; the saved position beyond the range.
+        auto capture = std::make_unique<Capture>();
         test::SetHigh(*capture, 0, 16400, 32767);
         std::ofstream(dir / "a.wfa", std::ios::binary)
             .write(reinterpret_cast<const char*>(capture->samples.data()),
                    static_cast<std::streamsize>(capture->samples.size()));
-        std::string text = "#SYSPARM\t0,1,0,0,0,99999\r\nCLK\t0\r\n";
-        for (int n = 1; n < 20; ++n) {
+        std::string text = "#SYSPARM\t0,1,0,0,0,99999\r\n";
+        for (int n = 0; n < 20; ++n) {
             text += "R" + std::to_string(n) + "\t" + std::to_string(n) + "\r\n";
         }
         std::ofstream(dir / "a.wfd", std::ios::binary) << text;
@@ -44,8 +44,7 @@ protected:
         CLI::App app;
         cli::CommandContext context{out, err};
         cli::AddRenderCommand(app, context);
-        args.insert(args.begin(), "render");
-        std::vector<const char*> argv = {"pulsara-cli"};
+        std::vector<const char*> argv = {"pulsara-cli", "render"};
         for (const auto& a : args) {
             argv.push_back(a.c_str());
         }
@@ -56,42 +55,32 @@ protected:
         }
         return context.exitCode;
     }
+    QRgb PixelAt(int x, int y) const {
+        return QImage(QString::fromStdString(png.string())).pixel(x, y) | 0xFF000000U;
+    }
 
     fs::path dir;
-    std::ostringstream out;
-    std::ostringstream err;
+    fs::path png;
+    std::ostringstream out, err;
 };
 
-TEST_F(RenderCommandTest, WritesTheViewAtTheLoadedPosition) {
-    const auto png = dir / "view.png";
-    ASSERT_EQ(Run({(dir / "a.wfa").string(), "-o", png.string()}), 0) << err.str();
-    QImage image(QString::fromStdString(png.string()));
-    ASSERT_EQ(image.size(), QSize(600, 304));
+TEST_F(RenderCommandTest, WritesTheViewAtTheRequestedPositionsOrNamesWhatFailed) {
     // The saved position 99999 is held at 8158: every column shows a high sample.
-    EXPECT_EQ(image.pixel(300, 32) | 0xFF000000U, 0xFFFF0000U);
-    EXPECT_NE(err.str().find("H 8158"), std::string::npos) << err.str();
-}
-
-TEST_F(RenderCommandTest, HorizontalAndVerticalPositionsFromTheCommandLine) {
-    const auto png = dir / "view.png";
+    ASSERT_EQ(Run({(dir / "a.wfa").string(), "-o", png.string()}), 0) << err.str();
+    EXPECT_EQ(QImage(QString::fromStdString(png.string())).size(), QSize(600, 304));
+    EXPECT_EQ(PixelAt(300, 32), 0xFFFF0000U);
     // H = -1: column 0 shows sample 16378, so probe 0 rises in column 22 (x = 256).
-    ASSERT_EQ(Run({"--h", "-1", "--v", "50", (dir / "a.wfa").string(), "-o", png.string()}), 0)
-        << err.str();
-    EXPECT_NE(err.str().find("showing rows from 7"), std::string::npos) << err.str();
     ASSERT_EQ(Run({"--h", "-1", (dir / "a.wfa").string(), "-o", png.string()}), 0) << err.str();
-    QImage image(QString::fromStdString(png.string()));
-    EXPECT_EQ(image.pixel(250, 48) | 0xFF000000U, 0xFFFF0000U);
-    EXPECT_EQ(image.pixel(260, 32) | 0xFF000000U, 0xFFFF0000U);
-}
+    EXPECT_EQ(PixelAt(250, 48), 0xFFFF0000U);
+    EXPECT_EQ(PixelAt(260, 32), 0xFFFF0000U);
+    // V beyond the last full page is held at rowCount - 13.
+    ASSERT_EQ(Run({"--v", "50", (dir / "a.wfa").string(), "-o", png.string()}), 0) << err.str();
+    EXPECT_NE(err.str().find("showing rows from 7"), std::string::npos) << err.str();
 
-TEST_F(RenderCommandTest, FailuresNameTheFileAndExitNonZero) {
-    EXPECT_NE(Run({(dir / "missing.wfa").string(), "-o", (dir / "x.png").string()}), 0);
+    EXPECT_NE(Run({(dir / "missing.wfa").string(), "-o", png.string()}), 0);
     EXPECT_NE(err.str().find("missing.wfa"), std::string::npos) << err.str();
-    err.str("");
-    EXPECT_NE(Run({(dir / "a.wfa").string(), "-o", (dir / "no" / "x.png").string()}), 0);
-    EXPECT_NE(err.str().find("x.png"), std::string::npos) << err.str();
-    EXPECT_NE(Run({"--h", "9000", (dir / "a.wfa").string(), "-o", (dir / "x.png").string()}), 0);
-    EXPECT_FALSE(fs::exists(dir / "x.png"));
+    EXPECT_NE(Run({"--h", "9000", (dir / "a.wfa").string(), "-o", (dir / "z.png").string()}), 0);
+    EXPECT_FALSE(fs::exists(dir / "z.png"));
 }
 
 } // namespace

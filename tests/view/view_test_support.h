@@ -4,17 +4,12 @@
 #include "capture/capture.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <string_view>
 
 namespace pulsara::test {
-
-inline std::unique_ptr<Capture> EmptyCapture() {
-    return std::make_unique<Capture>();
-}
 
 inline void SetWord(Capture& capture, int sample, std::uint32_t word) {
     for (std::size_t b = 0; b < 4; ++b) {
@@ -23,17 +18,11 @@ inline void SetWord(Capture& capture, int sample, std::uint32_t word) {
     }
 }
 
-inline void SetProbe(Capture& capture, int sample, int probe, bool high) {
-    auto& byte =
-        capture.samples[static_cast<std::size_t>(sample) * 4 + static_cast<std::size_t>(probe / 8)];
-    const auto bit = static_cast<std::uint8_t>(1U << (probe % 8));
-    byte = high ? static_cast<std::uint8_t>(byte | bit) : static_cast<std::uint8_t>(byte & ~bit);
-}
-
-// Sets probe high on samples [first, last].
+// Sets probe high on samples first..last.
 inline void SetHigh(Capture& capture, int probe, int first, int last) {
     for (int s = first; s <= last; ++s) {
-        SetProbe(capture, s, probe, true);
+        capture.samples[static_cast<std::size_t>(s) * 4 + static_cast<std::size_t>(probe / 8)] |=
+            static_cast<std::uint8_t>(1U << (probe % 8));
     }
 }
 
