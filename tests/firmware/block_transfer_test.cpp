@@ -80,29 +80,39 @@ TEST_F(BlockTransfers, UnfilledCounterCountsGroupsWithTheStatusLineLow) {
     }
 }
 
-TEST_F(BlockTransfers, UndrainedReadOutWaitsAndReplyGoesBetweenPackets) {
+TEST_F(BlockTransfers, CommandsDuringAReadOutNeverBreakIntoItsPackets) {
     send(kReadOut);
     chip.run(10 * kCyclesPerFrame);
     EXPECT_EQ(board.modeReads, 128u) << "only the two halves of endpoint 2 IN may be filled";
 
-    // The host asks for the status before draining: the reply waits for a free buffer and
-    // must not land inside a packet of the stream.
-    board.statusHigh = true;
-    send({0x16});       // no reply: runs at once
-    send({0x26, 0x70}); // reply bytes: wait
+    // Before draining, the host sends a command without reply (runs at once) and one with
+    // reply bytes (waits for a free buffer). Then, while draining, a register write and a
+    // status query after each packet: they meet the pump in every phase of its work.
+    send({0x16});
+    send({0x26, 0x70});
     Bytes stream;
     std::vector<Bytes> replies;
-    while (auto p = receive()) {
+    for (int round = 0;; ++round) {
+        const std::optional<Bytes> p = receive();
+        if (!p) {
+            break;
+        }
         if (p->size() == 64) {
             stream.insert(stream.end(), p->begin(), p->end());
         } else {
             replies.push_back(*p);
         }
+        if (round < 64) {
+            send({0x36, 0x55, 0x26});
+        }
     }
     EXPECT_EQ(stream, board.memory) << "the read-out must arrive whole and in order";
-    ASSERT_EQ(replies.size(), 1u);
+    ASSERT_EQ(replies.size(), 65u);
     EXPECT_EQ(replies[0].size(), 3u);
-    EXPECT_EQ(replies[0][0] & 0x07, 6);
+    for (const Bytes& r : replies) {
+        EXPECT_EQ(r[0], 0x0E) << "mode 6, status high";
+    }
+    EXPECT_EQ(board.writes.size(), 64u);
 }
 
 TEST_F(BlockTransfers, BlockWriteDrivesAnnouncedPacketsOntoTheBus) {
