@@ -116,9 +116,9 @@ public:
     [[nodiscard]] bool connected() const;
     // Counts connect edges: a host watches it to notice a re-enumeration.
     [[nodiscard]] std::uint32_t connectCount() const { return connectCount_; }
-    void busReset();        // USB reset: FNADDR=0, toggles to DATA0, URESIR
-    void suspendBus();      // SUSPIR
-    void resumeBus();       // resume signalling: RESI (EICON.4), wakes an idle CPU
+    void busReset();   // USB reset: FNADDR=0, toggles to DATA0, URESIR
+    void suspendBus(); // SUSPIR
+    void resumeBus();  // resume signalling: RESI (EICON.4), wakes an idle CPU
 
     // --- host side: control and bulk transfers ------------------------------------------
     // One whole control transfer. `out` is the data stage of a host-to-device request
@@ -167,6 +167,26 @@ private:
 
     std::uint8_t xread(std::uint16_t addr);
     void xwrite(std::uint16_t addr, std::uint8_t v);
+    std::uint8_t memRead(std::uint16_t addr) const;
+    void memWrite(std::uint16_t addr, std::uint8_t v);
+    std::uint8_t regRead(std::uint16_t addr);
+    void regWrite(std::uint16_t addr, std::uint8_t v);
+    void mapPages();
+    void resetUsbRegisters();
+    void cpucsWrite(std::uint8_t v);
+    void portWritten(Port port);
+    [[nodiscard]] bool usbPending() const;
+    [[nodiscard]] std::uint8_t autovector() const;
+    void setUsbIrq(std::uint8_t& reg, std::uint8_t mask);
+    void usbEvent();
+    void updateConnection();
+    void advance(std::uint64_t cycles);
+    bool waitFor(const std::function<bool()>& cond, std::uint64_t end);
+    void packetTime(std::size_t bytes);
+    UsbResult fail(UsbStatus status, std::uint64_t start, std::string message);
+    UsbResult firmwareLoad(const UsbSetup& setup, std::span<const std::uint8_t> out);
+    UsbResult defaultDevice(const UsbSetup& setup, std::span<const std::uint8_t> out,
+                            std::uint64_t start);
 
     EzusbOptions options_;
     std::array<std::uint8_t, 0x10000> mem_{};

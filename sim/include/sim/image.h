@@ -10,9 +10,9 @@ namespace pulsara {
 
 struct [[nodiscard]] ImageFile {
     bool ok = false;
-    std::string error;                // names the file, the line and the problem when !ok
-    std::vector<std::uint8_t> bytes;  // from address 0 up to the highest byte written
-    std::vector<bool> written;        // which bytes the file defined (same size as bytes)
+    std::string error;               // names the file, the line and the problem when !ok
+    std::vector<std::uint8_t> bytes; // from address 0 up to the highest byte written
+    std::vector<bool> written;       // which bytes the file defined (same size as bytes)
 };
 
 // Intel HEX record types 00 and 01 only; a checksum error or an address past 0xFFFF fails.

@@ -15,7 +15,8 @@
 //   cpu.setCode(mem.data());
 //   for (int p = 0; p < 0x20; ++p) cpu.mapXdataPage(p, &mem[p << 8], &mem[p << 8]);
 //   cpu.reset();
-//   auto why = cpu.run({.maxCycles = 1'000'000, .stopPc = 0x0123});
+//   RunLimits lim; lim.maxCycles = 1'000'000; lim.stopPc = 0x0123;
+//   StopReason why = cpu.run(lim);
 
 #include <cstdint>
 #include <functional>
@@ -62,7 +63,7 @@ public:
     virtual std::uint8_t xdataRead(std::uint16_t addr) = 0;
     virtual void xdataWrite(std::uint16_t addr, std::uint8_t value) = 0;
     // Accesses to hooked SFRs; `latch` is the value the core last stored there.
-    virtual std::uint8_t sfrRead(std::uint8_t addr, std::uint8_t latch) { return latch; }
+    virtual std::uint8_t sfrRead(std::uint8_t /*addr*/, std::uint8_t latch) { return latch; }
     virtual void sfrWrite(std::uint8_t /*addr*/, std::uint8_t /*value*/) {}
     // Called when the core vectors to an interrupt, before the handler's first instruction.
     virtual std::optional<CodePatch> interruptEntry(std::uint16_t /*vector*/) {
@@ -95,7 +96,8 @@ public:
     Mcs51& operator=(const Mcs51&) = delete;
 
     // --- wiring -------------------------------------------------------------------------
-    void setCode(const std::uint8_t* code64k) { code_ = code64k; }
+    // The core writes code memory only to apply an interrupt-entry CodePatch, and restores it.
+    void setCode(std::uint8_t* code64k) { code_ = code64k; }
     void mapXdataPage(std::uint8_t page, const std::uint8_t* read, std::uint8_t* write) {
         xread_[page] = read;
         xwrite_[page] = write;
@@ -110,7 +112,10 @@ public:
     // One instruction, or one interrupt entry with the handler's first instruction.
     void step();
     // Ends run() after the current instruction; safe to call from bus handlers.
-    void requestStop() { stopRequested_ = true; }
+    void requestStop() {
+        stopRequested_ = true;
+        cycleEnd_ = 0;
+    }
     // Advances time without executing (the CPU held in reset, or idle).
     void addIdleCycles(std::uint64_t n) { cycles_ += n; }
 
@@ -146,8 +151,7 @@ public:
     void setTrace(std::function<void(const Mcs51&)> trace) { trace_ = std::move(trace); }
 
 private:
-    template <bool kSlow> StopReason runLoop(std::uint64_t cycleEnd, std::uint64_t insnEnd,
-                                             const RunLimits& limits);
+    template <bool kSlow> StopReason runLoop(std::uint64_t insnEnd, const RunLimits& limits);
     void execute();
     bool serviceInterrupt();
     void updateIrq();
@@ -167,7 +171,7 @@ private:
     void setPswRaw(std::uint8_t v);
 
     Mcs51Bus& bus_;
-    const std::uint8_t* code_ = nullptr;
+    std::uint8_t* code_ = nullptr;
     const std::uint8_t* xread_[256] = {};
     std::uint8_t* xwrite_[256] = {};
 
@@ -175,6 +179,7 @@ private:
     std::uint8_t bank_ = 0; // PSW.RS1:RS0 * 8, cached for register access
     std::uint64_t cycles_ = 0;
     std::uint64_t instructions_ = 0;
+    std::uint64_t cycleEnd_ = 0; // run() ends when cycles_ reaches it; requestStop zeroes it
     bool stopRequested_ = false;
     bool selfJump_ = false;
     bool stopOnSelfJump_ = false;
@@ -182,7 +187,7 @@ private:
 
     // Interrupts: irqCheck_ is set whenever a flag, enable or priority may have changed.
     bool irqCheck_ = false;
-    bool irqBlocked_ = false;   // RETI or a write to IE/IP/EIE/EIP: one more instruction first
+    bool irqBlocked_ = false;    // RETI or a write to IE/IP/EIE/EIP: one more instruction first
     std::uint8_t inService_ = 0; // bit 0 low, bit 1 high, bit 2 resume
 
     std::uint8_t iram_[256] = {};

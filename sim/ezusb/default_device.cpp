@@ -1,0 +1,52 @@
+#include "default_device.h"
+
+#include "sim/ezusb.h"
+
+namespace pulsara {
+
+std::vector<std::uint8_t> DefaultDeviceDescriptor() {
+    // bcdDevice is not documented for the default device; 0x0000 is a choice.
+    return {18,
+            1,
+            0x00,
+            0x01,
+            0xFF,
+            0xFF,
+            0xFF,
+            64,
+            kDefaultVendorId & 0xFF,
+            kDefaultVendorId >> 8,
+            kDefaultProductId & 0xFF,
+            kDefaultProductId >> 8,
+            0x00,
+            0x00,
+            0,
+            0,
+            0,
+            1};
+}
+
+std::vector<std::uint8_t> DefaultConfigurationDescriptor() {
+    std::vector<std::uint8_t> d = {9, 2, 0, 0, 1, 1, 0, 0x80, 0x32};
+    for (std::uint8_t alt = 0; alt < kDefaultAltSettings; ++alt) {
+        const std::uint8_t endpoints = alt == 0 ? 0 : 13;
+        const std::uint8_t intf[] = {9, 4, 0, alt, endpoints, 0xFF, 0xFF, 0xFF, 0};
+        d.insert(d.end(), intf, intf + 9);
+        if (alt == 0)
+            continue;
+        const std::uint8_t interrupt1[] = {7, 5, 0x81, 0x03, 64, 0, 10};
+        d.insert(d.end(), interrupt1, interrupt1 + 7);
+        for (std::uint8_t ep = 2; ep <= 7; ++ep) {
+            for (std::uint8_t dir : {std::uint8_t{0x80}, std::uint8_t{0x00}}) {
+                const std::uint8_t bulk[] = {7, 5, static_cast<std::uint8_t>(dir | ep), 0x02, 64,
+                                             0, 0};
+                d.insert(d.end(), bulk, bulk + 7);
+            }
+        }
+    }
+    d[2] = static_cast<std::uint8_t>(d.size());
+    d[3] = static_cast<std::uint8_t>(d.size() >> 8);
+    return d;
+}
+
+} // namespace pulsara

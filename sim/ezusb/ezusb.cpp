@@ -1,0 +1,506 @@
+// The chip's memory map and its 0x7Fxx register file, as the 8051 sees them.
+
+#include "ezusb_impl.h"
+
+#include <algorithm>
+
+namespace pulsara {
+
+using namespace ezusb;
+
+Ezusb::Ezusb(EzusbOptions options)
+    : options_(options), cpu_(static_cast<Mcs51Bus&>(*this)), impl_(std::make_unique<Impl>()) {
+    impl_->floating.fill(options_.unmappedRead);
+    cpu_.setCode(mem_.data());
+    powerOn();
+}
+
+Ezusb::~Ezusb() = default;
+
+void Ezusb::powerOn() {
+    // Choice: RAM powers up zeroed (silicon is random), so runs are repeatable.
+    mem_.fill(0);
+    cpucs_ = static_cast<std::uint8_t>((options_.revision << 4) | kCpucsClk24Oe | kCpucs8051Res);
+    usbcs_ = kUsbcsReset;
+    fnaddr_ = 0;
+    impl_->regs.fill(0);
+    impl_->configuration = impl_->altSetting = 0;
+    impl_->suspended = false;
+    resetUsbRegisters();
+    cpu_.reset();
+    mapPages();
+    impl_->wasConnected = false;
+    impl_->nextSof = cpu_.cycles() + kCyclesPerFrame;
+    updateConnection();
+}
+
+void Ezusb::resetUsbRegisters() {
+    Impl& s = *impl_;
+    for (int n = 0; n < 8; ++n) {
+        s.in[n] = Endpoint{};
+        s.out[n] = Endpoint{};
+        s.toggle[0][n] = s.toggle[1][n] = false;
+    }
+    s.usbirq = s.in07irq = s.out07irq = 0;
+    s.hsnak = s.ep0Stall = false;
+    s.sudptrActive = s.sudptrDone = false;
+    s.regs[IN07VAL & 0xFF] = kValidReset;
+    s.regs[OUT07VAL & 0xFF] = kValidReset;
+}
+
+void Ezusb::mapPages() {
+    Impl& s = *impl_;
+    const bool iso = (s.regs[ISOCTL & 0xFF] & kIsoctlIsodisab) != 0;
+    for (unsigned p = 0; p < 256; ++p) {
+        std::uint8_t* ram = &mem_[p << 8];
+        const auto page = static_cast<std::uint8_t>(p);
+        if (p < (kEzusbRamEnd >> 8) || (p >= 0x7C && p <= 0x7E) || (iso && p >= 0x20 && p < 0x28))
+            cpu_.mapXdataPage(page, ram, ram);
+        else if (p == (kEzusbRamEnd >> 8) || p == 0x7B || p == 0x7F)
+            cpu_.mapXdataPage(page, nullptr, nullptr); // split pages: per-address handlers
+        else
+            cpu_.mapXdataPage(page, s.floating.data(), s.sink.data());
+    }
+}
+
+// RAM and endpoint buffers; everything else is unmapped here.
+std::uint8_t Ezusb::memRead(std::uint16_t a) const {
+    const bool iso = (impl_->regs[ISOCTL & 0xFF] & kIsoctlIsodisab) != 0;
+    if (a < kEzusbRamEnd || (a >= 0x7B40 && a < 0x7F40) || (iso && a >= 0x2000 && a < 0x2800))
+        return mem_[a];
+    return options_.unmappedRead;
+}
+
+void Ezusb::memWrite(std::uint16_t a, std::uint8_t v) {
+    const bool iso = (impl_->regs[ISOCTL & 0xFF] & kIsoctlIsodisab) != 0;
+    if (a < kEzusbRamEnd || (a >= 0x7B40 && a < 0x7F40) || (iso && a >= 0x2000 && a < 0x2800))
+        mem_[a] = v;
+}
+
+std::uint8_t Ezusb::xread(std::uint16_t a) {
+    if (a >= kRegsBegin)
+        return regRead(a);
+    return memRead(a);
+}
+
+void Ezusb::xwrite(std::uint16_t a, std::uint8_t v) {
+    if (a >= kRegsBegin)
+        regWrite(a, v);
+    else
+        memWrite(a, v);
+}
+
+// --- interrupts -------------------------------------------------------------------------
+
+bool Ezusb::usbPending() const {
+    const Impl& s = *impl_;
+    return ((s.usbirq & s.regs[USBIEN & 0xFF] & 0x1F) | (s.in07irq & s.regs[IN07IEN & 0xFF]) |
+            (s.out07irq & s.regs[OUT07IEN & 0xFF])) != 0;
+}
+
+// The lowest-numbered pending and enabled source, as its jump-table offset (4 per entry).
+std::uint8_t Ezusb::autovector() const {
+    const Impl& s = *impl_;
+    const std::uint8_t usb = s.usbirq & s.regs[USBIEN & 0xFF] & 0x1F;
+    const std::uint8_t in = s.in07irq & s.regs[IN07IEN & 0xFF];
+    const std::uint8_t out = s.out07irq & s.regs[OUT07IEN & 0xFF];
+    for (int i = 0; i < 5; ++i)
+        if (usb & (1 << i))
+            return static_cast<std::uint8_t>(4 * i);
+    for (int n = 0; n < 8; ++n) {
+        if (in & (1 << n))
+            return static_cast<std::uint8_t>(4 * (6 + 2 * n));
+        if (out & (1 << n))
+            return static_cast<std::uint8_t>(4 * (7 + 2 * n));
+    }
+    return 0;
+}
+
+// INT2 is edge-triggered: EXIF.4 is set when the enabled requests go from none to some.
+void Ezusb::setUsbIrq(std::uint8_t& reg, std::uint8_t mask) {
+    const bool before = usbPending();
+    reg |= mask;
+    if (!before && usbPending())
+        cpu_.raiseSfrFlags(sfr::EXIF, kExifUsbint);
+    usbEvent();
+}
+
+std::optional<CodePatch> Ezusb::interruptEntry(std::uint16_t vector) {
+    if (vector == vec::Int2Usb && (impl_->regs[USBBAV & 0xFF] & kUsbbavAven))
+        return CodePatch{static_cast<std::uint16_t>(vec::Int2Usb + 2), autovector()};
+    return std::nullopt;
+}
+
+void Ezusb::usbEvent() {
+    if (impl_->stopOnEvent)
+        cpu_.requestStop();
+}
+
+// --- the register file ------------------------------------------------------------------
+
+std::uint8_t Ezusb::portPinsNow(Port port) {
+    const int i = static_cast<int>(port);
+    const std::uint8_t out = impl_->regs[(OUTA + i) & 0xFF];
+    const std::uint8_t oe = impl_->regs[(OEA + i) & 0xFF];
+    const std::uint8_t ext = board_ ? board_->portPins(port, cpu_.cycles()) : 0xFF;
+    return static_cast<std::uint8_t>((out & oe) | (ext & ~oe));
+}
+
+void Ezusb::portWritten(Port port) {
+    const int i = static_cast<int>(port);
+    if (board_)
+        board_->portChanged(port, impl_->regs[(OUTA + i) & 0xFF], impl_->regs[(OEA + i) & 0xFF],
+                            cpu_.cycles());
+    usbEvent();
+}
+
+std::uint8_t Ezusb::regRead(std::uint16_t a) {
+    Impl& s = *impl_;
+    if (a >= IN0BC - 1 && a <= OutCs(7) + 1) {
+        const int idx = (a - 0x7FB4) / 2;
+        const bool isIn = idx < 8;
+        const int n = idx & 7;
+        const bool isBc = (a & 1) != 0;
+        if (isIn) {
+            Endpoint& ep = s.in[n];
+            const std::size_t cap =
+                (n >= 2 && (s.regs[USBPAIR & 0xFF] & (1 << (n / 2 - 1))) && (n & 1) == 0) ? 2 : 1;
+            if (isBc)
+                return ep.lastBc;
+            if (n == 0)
+                return static_cast<std::uint8_t>(
+                    (s.ep0Stall ? kEp0csStall : 0) | (s.hsnak ? kEp0csHsnak : 0) |
+                    (!s.in[0].packets.empty() ? kEp0csIn0Bsy : 0) |
+                    (s.out[0].armed && s.out[0].packets.empty() ? kEp0csOut0Bsy : 0));
+            return static_cast<std::uint8_t>((ep.stall ? kCsStall : 0) |
+                                             (ep.packets.size() >= cap ? kCsBusy : 0));
+        }
+        Endpoint& ep = s.out[n];
+        if (isBc)
+            return ep.packets.empty() ? 0 : static_cast<std::uint8_t>(ep.packets.front().size());
+        if (n == 0)
+            return 0; // 0x7FC4: reserved (EP0CS covers endpoint 0)
+        return static_cast<std::uint8_t>((ep.stall ? kCsStall : 0) |
+                                         (ep.armed && ep.packets.empty() ? kCsBusy : 0));
+    }
+    switch (a) {
+    case CPUCS:
+        return cpucs_;
+    case PINSA:
+        return portPinsNow(Port::A);
+    case PINSB:
+        return portPinsNow(Port::B);
+    case PINSC:
+        return portPinsNow(Port::C);
+    case IVEC:
+        return autovector();
+    case IN07IRQ:
+        return s.in07irq;
+    case OUT07IRQ:
+        return s.out07irq;
+    case USBIRQ:
+        return s.usbirq;
+    case USBCS:
+        return usbcs_;
+    case TOGCTL: {
+        const std::uint8_t sel = s.regs[TOGCTL & 0xFF] & 0x17;
+        const bool q = s.toggle[(sel >> 4) & 1][sel & 7];
+        return static_cast<std::uint8_t>(sel | (q ? 0x80 : 0));
+    }
+    case USBFRAMEL:
+        return static_cast<std::uint8_t>(s.frame);
+    case USBFRAMEH:
+        return static_cast<std::uint8_t>((s.frame >> 8) & 7);
+    case FNADDR:
+        return fnaddr_;
+    case IN07VAL:
+    case OUT07VAL:
+        return static_cast<std::uint8_t>(s.regs[a & 0xFF] | 1);
+    case AUTODATA: {
+        const std::uint16_t p =
+            static_cast<std::uint16_t>((s.regs[AUTOPTRH & 0xFF] << 8) | s.regs[AUTOPTRL & 0xFF]);
+        // Choice: the autopointer reaches RAM and endpoint buffers only, not registers.
+        const std::uint8_t v = memRead(p);
+        if ((s.regs[FASTXFR & 0xFF] & kFastxfrFblk) && (s.regs[PORTACFG & 0xFF] & kPortaFwr)) {
+            if (board_)
+                board_->fastWrite(v, cpu_.cycles());
+            usbEvent();
+        }
+        const auto next = static_cast<std::uint16_t>(p + 1);
+        s.regs[AUTOPTRH & 0xFF] = static_cast<std::uint8_t>(next >> 8);
+        s.regs[AUTOPTRL & 0xFF] = static_cast<std::uint8_t>(next);
+        return v;
+    }
+    default:
+        return s.regs[a & 0xFF];
+    }
+}
+
+void Ezusb::regWrite(std::uint16_t a, std::uint8_t v) {
+    Impl& s = *impl_;
+    if (a >= IN0BC - 1 && a <= OutCs(7) + 1) {
+        const int idx = (a - 0x7FB4) / 2;
+        const bool isIn = idx < 8;
+        const int n = idx & 7;
+        const bool isBc = (a & 1) != 0;
+        const bool paired = n >= 2 && (n & 1) == 0 &&
+                            (s.regs[USBPAIR & 0xFF] & (1 << ((n / 2 - 1) + (isIn ? 0 : 3))));
+        const std::size_t cap = paired ? 2 : 1;
+        if (isIn) {
+            Endpoint& ep = s.in[n];
+            if (isBc) {
+                // Arming: the core takes the packet from INnBUF now.
+                const std::size_t len = std::min<std::size_t>(v & 0x7F, kEndpointPacketSize);
+                ep.lastBc = v;
+                const std::uint8_t* buf = &mem_[InBuf(n)];
+                if (ep.packets.size() >= cap)
+                    ep.packets.pop_back(); // rewritten while busy
+                ep.packets.emplace_back(buf, buf + len);
+            } else if (n == 0) {
+                if (v & kEp0csHsnak)
+                    s.hsnak = false;
+                s.ep0Stall = (v & kEp0csStall) != 0;
+            } else {
+                ep.stall = (v & kCsStall) != 0;
+                if ((v & kCsBusy) && kInBusyWriteCancels)
+                    ep.packets.clear();
+            }
+        } else {
+            Endpoint& ep = s.out[n];
+            if (isBc) {
+                // Hands the oldest received packet back to the core, or arms an empty buffer.
+                if (!ep.packets.empty()) {
+                    ep.packets.pop_front();
+                    ++ep.armed;
+                    if (!ep.packets.empty())
+                        std::copy(ep.packets.front().begin(), ep.packets.front().end(),
+                                  &mem_[OutBuf(n)]);
+                } else if (ep.armed < cap) {
+                    ++ep.armed;
+                }
+            } else if (n != 0) {
+                ep.stall = (v & kCsStall) != 0;
+            }
+        }
+        usbEvent();
+        return;
+    }
+    switch (a) {
+    case CPUCS:
+        // Choice: the 8051 may switch the clock output but cannot reset itself.
+        cpucs_ = static_cast<std::uint8_t>((cpucs_ & ~kCpucsClk24Oe) | (v & kCpucsClk24Oe));
+        return;
+    case OUTA:
+    case OUTB:
+    case OUTC:
+        s.regs[a & 0xFF] = v;
+        portWritten(static_cast<Port>(a - OUTA));
+        return;
+    case OEA:
+    case OEB:
+    case OEC:
+        s.regs[a & 0xFF] = v;
+        portWritten(static_cast<Port>(a - OEA));
+        return;
+    case PINSA:
+    case PINSB:
+    case PINSC:
+    case IVEC:
+    case USBFRAMEL:
+    case USBFRAMEH:
+    case FNADDR:
+        return; // read only
+    case ISOCTL:
+        s.regs[a & 0xFF] = v;
+        mapPages();
+        return;
+    case IN07IRQ:
+    case OUT07IRQ:
+    case USBIRQ: {
+        std::uint8_t& reg = a == IN07IRQ ? s.in07irq : a == OUT07IRQ ? s.out07irq : s.usbirq;
+        reg &= static_cast<std::uint8_t>(~v);
+        // Firmware clears EXIF.4 before the request bit; requests still pending would
+        // otherwise never interrupt again, so INT2 fires anew.
+        if (usbPending())
+            cpu_.raiseSfrFlags(sfr::EXIF, kExifUsbint);
+        usbEvent();
+        return;
+    }
+    case IN07IEN:
+    case OUT07IEN:
+    case USBIEN: {
+        const bool before = usbPending();
+        s.regs[a & 0xFF] = v;
+        if (!before && usbPending())
+            cpu_.raiseSfrFlags(sfr::EXIF, kExifUsbint);
+        return;
+    }
+    case USBBAV:
+        s.regs[a & 0xFF] =
+            static_cast<std::uint8_t>((v & 0x07) | (s.regs[a & 0xFF] & ~v & kUsbbavBreak));
+        return;
+    case SUDPTRL: {
+        s.regs[a & 0xFF] = v;
+        const auto p = static_cast<std::uint16_t>((s.regs[SUDPTRH & 0xFF] << 8) | v);
+        // Configuration descriptors send their total length, all others their bLength.
+        const std::uint8_t type = memRead(static_cast<std::uint16_t>(p + 1));
+        const std::uint32_t len =
+            (type == 2 || type == 7)
+                ? static_cast<std::uint32_t>(memRead(static_cast<std::uint16_t>(p + 2)) |
+                                             (memRead(static_cast<std::uint16_t>(p + 3)) << 8))
+                : memRead(p);
+        const std::uint32_t wLength =
+            s.regs[(SETUPDAT + 6) & 0xFF] | (s.regs[(SETUPDAT + 7) & 0xFF] << 8);
+        s.sudptrActive = true;
+        s.sudptrDone = false;
+        s.sudptrAddr = p;
+        s.sudptrLeft = std::min(len, wLength);
+        usbEvent();
+        return;
+    }
+    case USBCS:
+        usbcs_ = static_cast<std::uint8_t>((v & 0x0F) | (usbcs_ & ~v & kUsbcsWakesrc));
+        if ((v & kUsbcsSigrsume) && s.suspended)
+            s.suspended = false; // host follows resume
+        updateConnection();
+        usbEvent();
+        return;
+    case TOGCTL: {
+        const std::uint8_t sel = v & 0x17;
+        if (v & 0x20)
+            s.toggle[(sel >> 4) & 1][sel & 7] = false;
+        if (v & 0x40)
+            s.toggle[(sel >> 4) & 1][sel & 7] = true;
+        s.regs[a & 0xFF] = sel;
+        return;
+    }
+    case AUTODATA: {
+        const std::uint16_t p =
+            static_cast<std::uint16_t>((s.regs[AUTOPTRH & 0xFF] << 8) | s.regs[AUTOPTRL & 0xFF]);
+        std::uint8_t byte = v;
+        if (s.regs[FASTXFR & 0xFF] & kFastxfrFblk) {
+            byte = kFloatingBus;
+            if (s.regs[PORTACFG & 0xFF] & kPortaFrd) {
+                if (board_)
+                    byte = board_->fastRead(cpu_.cycles());
+                usbEvent();
+            }
+        }
+        memWrite(p, byte);
+        const auto next = static_cast<std::uint16_t>(p + 1);
+        s.regs[AUTOPTRH & 0xFF] = static_cast<std::uint8_t>(next >> 8);
+        s.regs[AUTOPTRL & 0xFF] = static_cast<std::uint8_t>(next);
+        return;
+    }
+    default:
+        if (a >= SETUPDAT && a < SETUPDAT + 8)
+            return; // the core's copy of the SETUP packet
+        s.regs[a & 0xFF] = v;
+        return;
+    }
+}
+
+// --- CPU reset, connection ----------------------------------------------------------------
+
+void Ezusb::cpucsWrite(std::uint8_t v) {
+    const bool wasHeld = cpuHeld();
+    cpucs_ = static_cast<std::uint8_t>((cpucs_ & ~kCpucs8051Res) | (v & kCpucs8051Res));
+    if (wasHeld && !cpuHeld())
+        cpu_.reset(); // leaves reset at 0x0000 with fresh SFRs
+}
+
+bool Ezusb::connected() const {
+    return cable_ && (usbcs_ & kUsbcsDiscoe) && !(usbcs_ & kUsbcsDiscon);
+}
+
+void Ezusb::updateConnection() {
+    const bool now = connected();
+    if (now && !impl_->wasConnected) {
+        // A new connection is a fresh enumeration: the host resets the bus first.
+        ++connectCount_;
+        impl_->wasConnected = true;
+        busReset();
+    }
+    impl_->wasConnected = now;
+}
+
+void Ezusb::setCableAttached(bool attached) {
+    cable_ = attached;
+    updateConnection();
+}
+
+void Ezusb::busReset() {
+    Impl& s = *impl_;
+    fnaddr_ = 0;
+    for (auto& io : s.toggle)
+        for (bool& t : io)
+            t = false;
+    s.configuration = s.altSetting = 0;
+    s.suspended = false;
+    s.hsnak = s.ep0Stall = false;
+    s.sudptrActive = false;
+    s.in[0].packets.clear();
+    s.out[0].packets.clear();
+    s.out[0].armed = 0;
+    setUsbIrq(s.usbirq, kUsbirqUres);
+}
+
+void Ezusb::suspendBus() {
+    impl_->suspended = true;
+    setUsbIrq(impl_->usbirq, kUsbirqSusp);
+}
+
+void Ezusb::resumeBus() {
+    impl_->suspended = false;
+    cpu_.raiseSfrFlags(sfr::EICON, kEiconResi);
+}
+
+// --- time -------------------------------------------------------------------------------
+
+void Ezusb::advance(std::uint64_t n) {
+    Impl& s = *impl_;
+    const std::uint64_t end = cpu_.cycles() + n;
+    while (cpu_.cycles() < end) {
+        const std::uint64_t sliceEnd = options_.startOfFrames ? std::min(end, s.nextSof) : end;
+        if (sliceEnd > cpu_.cycles()) {
+            if (cpuHeld()) {
+                cpu_.addIdleCycles(sliceEnd - cpu_.cycles());
+            } else {
+                RunLimits limits;
+                limits.maxCycles = sliceEnd - cpu_.cycles();
+                if (cpu_.run(limits) == StopReason::Requested && s.stopOnEvent)
+                    return;
+            }
+        }
+        if (options_.startOfFrames && cpu_.cycles() >= s.nextSof) {
+            s.nextSof += kCyclesPerFrame;
+            if (connected() && !s.suspended) {
+                s.frame = static_cast<std::uint16_t>((s.frame + 1) & 0x7FF);
+                setUsbIrq(s.usbirq, kUsbirqSof);
+            }
+        }
+    }
+}
+
+StopReason Ezusb::run(std::uint64_t cycles) {
+    impl_->stopOnEvent = false;
+    advance(cycles);
+    return StopReason::Budget;
+}
+
+bool Ezusb::runUntil(const std::function<bool()>& done, std::uint64_t budgetCycles) {
+    return waitFor(done, cpu_.cycles() + budgetCycles);
+}
+
+bool Ezusb::waitFor(const std::function<bool()>& cond, std::uint64_t end) {
+    impl_->stopOnEvent = true;
+    bool ok = cond();
+    while (!ok && cpu_.cycles() < end) {
+        advance(std::min<std::uint64_t>(end - cpu_.cycles(), kPollCycles));
+        ok = cond();
+    }
+    impl_->stopOnEvent = false;
+    return ok;
+}
+
+} // namespace pulsara
