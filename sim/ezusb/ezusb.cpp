@@ -455,6 +455,11 @@ void Ezusb::resumeBus() {
     cpu_.raiseSfrFlags(sfr::EICON, kEiconResi);
 }
 
+void Ezusb::wakeupPin() {
+    usbcs_ |= kUsbcsWakesrc;
+    resumeBus();
+}
+
 // --- time -------------------------------------------------------------------------------
 
 void Ezusb::advance(std::uint64_t n) {

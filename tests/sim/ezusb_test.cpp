@@ -384,5 +384,29 @@ TEST(Ezusb, RenumerationDisconnectsAndComesBackAsTheFirmware) {
     EXPECT_TRUE(t.chip.controlTransfer({0xC0, 0xA0, 0, 0, 4}).ok());
 }
 
+// Suspend puts the firmware in IDLE; resume signalling or the wake-up pin brings it back
+// through the resume interrupt, and only the pin sets WAKESRC.
+TEST(Ezusb, ResumeAndWakeupPinWakeAnIdleCpu) {
+    for (const bool pin : {false, true}) {
+        Code fw = Firmware();
+        fw.org(vec::Resume).raw({0x53, 0xD8, 0xEF, 0x32}); // clear RESI, RETI
+        fw.org(kMain).movDirect(sfr::EICON, 0x20).movDirect(sfr::IE, 0x80);
+        fw.raw({0x43, 0x87, 0x01}); // ORL PCON,#1: idle
+        fw.xwrite(0x1000, 0x77).selfJump();
+        Chip t(fw);
+        t.chip.run(10'000);
+        ASSERT_TRUE(t.chip.cpu().idle());
+        EXPECT_EQ(t.chip.memory()[0x1000], 0);
+        if (pin)
+            t.chip.wakeupPin();
+        else
+            t.chip.resumeBus();
+        t.chip.run(1'000);
+        EXPECT_FALSE(t.chip.cpu().idle());
+        EXPECT_EQ(t.chip.memory()[0x1000], 0x77);
+        EXPECT_EQ((t.chip.peekXdata(USBCS) & 0x80) != 0, pin);
+    }
+}
+
 } // namespace
 } // namespace pulsara

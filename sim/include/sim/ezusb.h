@@ -119,6 +119,8 @@ public:
     void busReset();   // USB reset: FNADDR=0, toggles to DATA0, URESIR
     void suspendBus(); // SUSPIR
     void resumeBus();  // resume signalling: RESI (EICON.4), wakes an idle CPU
+    // The WAKEUP# pin pulled during suspend: WAKESRC (USBCS.7) and RESI, like resumeBus().
+    void wakeupPin();
 
     // --- host side: control and bulk transfers ------------------------------------------
     // One whole control transfer. `out` is the data stage of a host-to-device request
