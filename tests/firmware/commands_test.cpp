@@ -160,5 +160,29 @@ TEST_F(Commands, SuspendIdlesTheCpuUntilTheBusResumes) {
     EXPECT_EQ(receive(), Bytes{0x01});
 }
 
+TEST_F(Commands, WakeUpPinSignalsResumeOnlyWhenTheHostAllowsIt) {
+    constexpr std::uint16_t kUsbcs = 0x7FD6;
+    const auto signalling = [&] { return (chip.peekXdata(kUsbcs) & 0x01) != 0; };
+    chip.suspendBus();
+    chip.run(kCyclesPerFrame);
+    ASSERT_TRUE(chip.cpu().idle());
+    chip.wakeupPin();
+    ASSERT_TRUE(chip.runUntil(signalling, kCyclesPerFrame)) << "remote wake-up is on";
+    const std::uint64_t start = chip.cycles();
+    ASSERT_TRUE(chip.runUntil([&] { return !signalling(); }, 100 * kCyclesPerFrame));
+    EXPECT_NEAR(static_cast<double>(chip.cycles() - start) / kCyclesPerFrame, 20.0, 1.0);
+
+    ASSERT_TRUE(control({0x00, kClearFeature, 1, 0, 0}).ok());
+    chip.suspendBus();
+    chip.run(kCyclesPerFrame);
+    chip.wakeupPin();
+    chip.run(30 * kCyclesPerFrame);
+    EXPECT_TRUE(chip.cpu().idle()) << "without remote wake-up the pin only idles again";
+    EXPECT_FALSE(signalling());
+    chip.resumeBus();
+    send({0x21});
+    EXPECT_EQ(receive(), Bytes{0x01});
+}
+
 } // namespace
 } // namespace pulsara::test
