@@ -1,82 +1,71 @@
 #pragma once
-// A driver that records every call and answers as a script says, and a virtual clock.
+// A driver that records every call, a board behind it that answers as a test scripts, and
+// a virtual clock.
 
 #include "device/clock.h"
+#include "device/driver_records.h"
 #include "device/ezusb_driver.h"
 
+#include <algorithm>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <set>
+#include <string>
 #include <vector>
 
 namespace pulsara::test {
 
+using Bytes = std::vector<std::uint8_t>;
+using std::chrono::milliseconds;
+
 struct DriverCall {
-    enum class Kind { Open, Close, Io };
-    Kind kind = Kind::Io;
-    int instance = -1;
-    DriverHandle handle = kNullHandle;
+    int instance = -1; // set for Open, else -1
     std::uint32_t code = 0;
-    std::vector<std::uint8_t> input;
+    Bytes input;
     std::size_t outputLength = 0;
-    std::vector<std::uint8_t> written; // the data of a bulk write (its output buffer)
+    Bytes written; // a bulk write's data (its output buffer)
 };
 
 class FakeDriver : public EzusbDriver {
 public:
-    // Which instances can be opened; none by default.
     std::function<bool(int instance)> present = [](int) { return false; };
-    // The answer to an I/O control on an open handle; by default success with 0 bytes.
-    std::function<IoResult(const DriverCall&, std::span<std::uint8_t> output)> reply =
+    std::function<IoResult(const DriverCall&, std::span<std::uint8_t>)> reply =
         [](const DriverCall&, std::span<std::uint8_t>) {
             return IoResult{true, 0};
         };
-
-    std::vector<DriverCall> calls;
+    std::vector<DriverCall> calls; // opens and I/O controls, in order
     std::set<DriverHandle> openHandles;
 
     DriverHandle Open(int instance) override {
-        calls.push_back({DriverCall::Kind::Open, instance, kNullHandle, 0, {}, 0, {}});
+        calls.push_back({instance, 0, {}, 0, {}});
         if (!present(instance)) {
             return kInvalidHandle;
         }
-        const DriverHandle handle = nextHandle_++;
-        openHandles.insert(handle);
-        return handle;
+        openHandles.insert(next_);
+        return next_++;
     }
-
-    void Close(DriverHandle handle) override {
-        calls.push_back({DriverCall::Kind::Close, -1, handle, 0, {}, 0, {}});
-        openHandles.erase(handle);
-    }
-
+    void Close(DriverHandle handle) override { openHandles.erase(handle); }
     IoResult IoControl(DriverHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,
                        std::span<std::uint8_t> output) override {
-        DriverCall call{DriverCall::Kind::Io, -1, handle, code, {input.begin(), input.end()},
-                        output.size(),        {}};
+        DriverCall call{-1, code, {input.begin(), input.end()}, output.size(), {}};
         if (code == IOCTL_EZUSB_BULK_WRITE) {
             call.written.assign(output.begin(), output.end());
         }
         calls.push_back(call);
-        if (!openHandles.contains(handle)) {
-            return {};
-        }
-        return reply(call, output);
+        return openHandles.contains(handle) ? reply(call, output) : IoResult{};
     }
 
     [[nodiscard]] std::vector<DriverCall> IoCalls() const {
         std::vector<DriverCall> io;
-        for (const auto& c : calls) {
-            if (c.kind == DriverCall::Kind::Io) {
-                io.push_back(c);
-            }
-        }
+        std::copy_if(calls.begin(), calls.end(), std::back_inserter(io),
+                     [](const DriverCall& c) { return c.instance < 0; });
         return io;
     }
-    [[nodiscard]] std::vector<int> OpenedInstances() const {
+    [[nodiscard]] std::vector<int> Opened() const {
         std::vector<int> opened;
         for (const auto& c : calls) {
-            if (c.kind == DriverCall::Kind::Open) {
+            if (c.instance >= 0) {
                 opened.push_back(c.instance);
             }
         }
@@ -84,65 +73,94 @@ public:
     }
 
 private:
-    DriverHandle nextHandle_ = 100;
-};
-
-// A board on instance 0 that runs our firmware: bulk writes are collected, bulk reads are served in
-// order from `reads` (an entry that is not ok fails the read).
-struct ScriptedRead {
-    bool ok = true;
-    std::vector<std::uint8_t> data; // copied to the buffer; its size is the count returned
-};
-
-class ScriptedBoard {
-public:
-    explicit ScriptedBoard(FakeDriver& driver) {
-        driver.present = [](int instance) { return instance == 0; };
-        driver.reply = [this](const DriverCall& call, std::span<std::uint8_t> output) {
-            if (call.code == IOCTL_EZUSB_BULK_WRITE) {
-                writes.push_back(call.written);
-                return IoResult{true, static_cast<std::uint32_t>(call.written.size())};
-            }
-            if (call.code == IOCTL_Ezusb_GET_STRING_DESCRIPTOR) {
-                // Our firmware's identity: "WFFW" for 1, "V100" for 2.
-                const char* text = call.input[0] == 1 ? "WFFW" : "V100";
-                output[0] = 10;
-                output[1] = 3;
-                for (std::size_t k = 0; k < 4; ++k) {
-                    output[2 + 2 * k] = static_cast<std::uint8_t>(text[k]);
-                }
-                return IoResult{true, 10};
-            }
-            if (call.code != IOCTL_EZUSB_BULK_READ || reads.empty()) {
-                return IoResult{};
-            }
-            const auto next = reads.front();
-            reads.pop_front();
-            readLengths.push_back(output.size());
-            if (!next.ok) {
-                return IoResult{};
-            }
-            const std::size_t n = std::min(next.data.size(), output.size());
-            std::copy_n(next.data.begin(), n, output.begin());
-            return IoResult{true, static_cast<std::uint32_t>(n)};
-        };
-    }
-
-    std::deque<ScriptedRead> reads;
-    std::vector<std::vector<std::uint8_t>> writes;
-    std::vector<std::size_t> readLengths;
+    DriverHandle next_ = 100;
 };
 
 class FakeClock : public Clock {
 public:
-    std::chrono::milliseconds now{0};
-    std::vector<std::chrono::milliseconds> sleeps;
-
-    std::chrono::milliseconds Now() override { return now; }
-    void SleepFor(std::chrono::milliseconds duration) override {
-        sleeps.push_back(duration);
-        now += duration;
+    milliseconds now{0};
+    std::vector<milliseconds> sleeps;
+    milliseconds Now() override { return now; }
+    void SleepFor(milliseconds d) override {
+        sleeps.push_back(d);
+        now += d;
     }
+};
+
+struct ScriptedRead {
+    bool ok = true;
+    Bytes data; // copied to the buffer; its size is the count returned
+};
+
+// A board on instance 0. It identifies itself with two descriptor texts (nothing: the
+// request fails), collects bulk writes and serves bulk reads from `reads`. Once its 8051 is
+// released after a download it is off the bus until `backAfter` has passed (never if unset).
+class FakeBoard {
+public:
+    std::optional<std::string> descriptor1 = "WFFW";
+    std::optional<std::string> descriptor2 = "V100";
+    std::set<std::string> failing; // "halt", "download", "run"
+    std::optional<milliseconds> backAfter = milliseconds{0};
+    std::deque<ScriptedRead> reads;
+    std::vector<Bytes> writes;
+    std::vector<std::size_t> readLengths;
+
+    FakeBoard(FakeDriver& driver, FakeClock& clock) {
+        driver.present = [this, &clock](int n) {
+            return n == 0 && (!leftAt_ || (backAfter && clock.now - *leftAt_ >= *backAfter));
+        };
+        driver.reply = [this, &clock](const DriverCall& call, std::span<std::uint8_t> out) {
+            return Answer(call, out, clock);
+        };
+    }
+
+private:
+    IoResult Answer(const DriverCall& call, std::span<std::uint8_t> out, FakeClock& clock) {
+        switch (call.code) {
+        case IOCTL_Ezusb_GET_STRING_DESCRIPTOR: {
+            const auto& text = call.input[0] == 1 ? descriptor1 : descriptor2;
+            if (!text) {
+                return {};
+            }
+            out[0] = static_cast<std::uint8_t>(2 + 2 * text->size());
+            out[1] = 3;
+            for (std::size_t k = 0; k < text->size(); ++k) {
+                out[2 + 2 * k] = static_cast<std::uint8_t>((*text)[k]);
+            }
+            return {true, out[0]};
+        }
+        case IOCTL_Ezusb_VENDOR_REQUEST: {
+            const bool halt = call.input[9] == 1;
+            if (failing.contains(halt ? "halt" : "run")) {
+                return {};
+            }
+            if (!halt) {
+                leftAt_ = clock.now;
+            }
+            return {true, 0};
+        }
+        case IOCTL_Ezusb_ANCHOR_DOWNLOAD:
+            return {!failing.contains("download"), 0};
+        case IOCTL_EZUSB_BULK_WRITE:
+            writes.push_back(call.written);
+            return {true, static_cast<std::uint32_t>(call.written.size())};
+        case IOCTL_EZUSB_BULK_READ: {
+            if (reads.empty()) {
+                return {};
+            }
+            const auto next = reads.front();
+            reads.pop_front();
+            readLengths.push_back(out.size());
+            const std::size_t n = std::min(next.data.size(), out.size());
+            std::copy_n(next.data.begin(), n, out.begin());
+            return {next.ok, static_cast<std::uint32_t>(n)};
+        }
+        default:
+            return {};
+        }
+    }
+
+    std::optional<milliseconds> leftAt_;
 };
 
 } // namespace pulsara::test
