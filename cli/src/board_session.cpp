@@ -50,8 +50,8 @@ std::string InstanceState(EzusbDriver& driver, const std::filesystem::path& lock
     std::array<char, kStringTextSize> d1{};
     std::array<char, kStringTextSize> d2{};
     if (GetStringDescriptor(link, 1, d1) != 0 || GetStringDescriptor(link, 2, d2) != 0) {
-        return "blank chip or other firmware (no string descriptors); the firmware is loaded "
-               "at connect";
+        return "answers no string descriptors (a blank chip?): it cannot be identified, so "
+               "connect will not load it";
     }
     const std::string identity = "\"" + Text(d1) + "\" \"" + Text(d2) + "\"";
     if (Text(d1) == kExpectedDescriptor1 && Text(d2) == kExpectedDescriptor2) {

@@ -38,7 +38,8 @@ std::string ExplainConnectFailure(const ConnectResult& result) {
     case ConnectFailure::Descriptor2:
         text = std::string("The board did not answer the request for string descriptor ") +
                (result.failure == ConnectFailure::Descriptor1 ? "1" : "2") +
-               ", so its firmware could not be identified. Unplug the board, plug it in again "
+               ", so its firmware could not be identified and nothing was loaded (a chip "
+               "without any firmware does not answer it). Unplug the board, plug it in again "
                "and retry.";
         break;
     case ConnectFailure::Halt:
