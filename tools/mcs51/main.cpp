@@ -101,8 +101,9 @@ int main(int argc, char** argv) {
     limits.stopOnSelfJump = true;
     if (!untilPc.empty()) {
         try {
-            const unsigned long v = std::stoul(untilPc, nullptr, 0);
-            if (v > 0xFFFF)
+            std::size_t used = 0;
+            const unsigned long v = std::stoul(untilPc, &used, 0);
+            if (v > 0xFFFF || used != untilPc.size())
                 throw std::out_of_range("pc");
             limits.stopPc = static_cast<std::uint16_t>(v);
         } catch (const std::exception&) {
