@@ -45,7 +45,7 @@ struct Pen {
 };
 
 // A font by face name and character cell height in pixels. An empty face is the surface's
-// own default font.
+// own default font. The face is not copied: use a name with static storage (kViewFont).
 struct Font {
     std::string_view face;
     int cellHeight = 0;
