@@ -146,6 +146,26 @@ std::uint8_t Ezusb::portPinsNow(Port port) {
     return static_cast<std::uint8_t>((out & oe) | (ext & ~oe));
 }
 
+void Ezusb::setBoard(EzusbBoard* board) {
+    board_ = board;
+    lastPinsB_ = portPinsNow(Port::B);
+}
+
+void Ezusb::boardPinsChanged() {
+    const std::uint8_t now = portPinsNow(Port::B);
+    const std::uint8_t cfg = impl_->regs[PORTBCFG & 0xFF];
+    const std::uint8_t rising = static_cast<std::uint8_t>(now & ~lastPinsB_ & cfg);
+    const std::uint8_t falling = static_cast<std::uint8_t>(~now & lastPinsB_ & cfg);
+    lastPinsB_ = now;
+    if (rising & 0x10)
+        cpu_.raiseSfrFlags(sfr::EXIF, 0x40); // INT4 -> IE4
+    if (falling & 0x20)
+        cpu_.raiseSfrFlags(sfr::EXIF, 0x80); // INT5# -> IE5
+    if (rising & 0x40)
+        cpu_.raiseSfrFlags(sfr::EICON, 0x08); // INT6
+    usbEvent();
+}
+
 void Ezusb::portWritten(Port port) {
     const int i = static_cast<int>(port);
     if (board_)

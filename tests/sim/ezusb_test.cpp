@@ -24,7 +24,7 @@ constexpr std::uint16_t USBIRQ = 0x7FAB, IN07IRQ = 0x7FA9, OUT07IRQ = 0x7FAA, US
 class FakeBoard final : public EzusbBoard {
 public:
     std::uint8_t portPins(Port port, std::uint64_t) override {
-        return port == Port::C ? pinsC : 0xFF;
+        return port == Port::C ? pinsC : port == Port::B ? pinsB : 0xFF;
     }
     void portChanged(Port port, std::uint8_t out, std::uint8_t oe, std::uint64_t) override {
         changes.push_back({port, out, oe});
@@ -37,6 +37,7 @@ public:
         std::uint8_t out, oe;
     };
     std::uint8_t pinsC = 0xA5;
+    std::uint8_t pinsB = 0xFF;
     std::vector<Change> changes;
     std::vector<std::uint8_t> busBytes{0xD1, 0xD2, 0xD3};
     std::size_t reads = 0;
@@ -382,6 +383,57 @@ TEST(Ezusb, RenumerationDisconnectsAndComesBackAsTheFirmware) {
               UsbStatus::Timeout);
     // 0xA0 is still served by the core.
     EXPECT_TRUE(t.chip.controlTransfer({0xC0, 0xA0, 0, 0, 4}).ok());
+}
+
+// INT4..INT6 follow edges of the board's PB4..PB6 while PORTBCFG routes them.
+TEST(Ezusb, PortBPinEdgesRaiseTheExternalInterruptFlags) {
+    struct Case {
+        std::uint8_t portbcfg, from, to;
+        std::uint8_t exif, eicon; // flag bits expected afterwards
+    } cases[] = {
+        {0x70, 0x00, 0x10, 0x40, 0x00}, // INT4 rising
+        {0x70, 0x10, 0x00, 0x00, 0x00}, // INT4 falling: nothing
+        {0x70, 0x20, 0x00, 0x80, 0x00}, // INT5# falling
+        {0x70, 0x00, 0x40, 0x00, 0x08}, // INT6 rising
+        {0x00, 0x00, 0x70, 0x00, 0x00}, // not routed
+    };
+    for (const auto& c : cases) {
+        Code fw;
+        fw.xwrite(0x7F94, c.portbcfg).selfJump();
+        Chip t(fw);
+        t.chip.run(100);
+        t.board.pinsB = c.from;
+        t.chip.boardPinsChanged();
+        t.chip.cpu().setSfrLatch(sfr::EXIF, 0x08);
+        t.chip.cpu().setSfrLatch(sfr::EICON, 0x40);
+        t.board.pinsB = c.to;
+        t.chip.boardPinsChanged();
+        EXPECT_EQ(t.chip.cpu().sfrLatch(sfr::EXIF) & 0xC0, c.exif)
+            << int(c.from) << "->" << int(c.to);
+        EXPECT_EQ(t.chip.cpu().sfrLatch(sfr::EICON) & 0x08, c.eicon)
+            << int(c.from) << "->" << int(c.to);
+    }
+}
+
+// TOGCTL: select an endpoint, read Q, reset with R or set with S; host traffic flips it.
+TEST(Ezusb, DataTogglesPerEndpointAndDirection) {
+    Code fw;
+    fw.xwrite(0x7FDE, 0x04).xwrite(IN2BC, 0); // EP2 IN valid, one packet armed
+    const std::uint16_t wait = fw.here();
+    fw.xread(IN07IRQ).jnbAcc(2, wait); // until the host has ACKed it
+    fw.xwrite(0x7FD7, 0x12).xread(0x7FD7).movDptr(0x1000).raw({0xF0}); // IN2: Q
+    fw.xwrite(0x7FD7, 0x02).xread(0x7FD7).movDptr(0x1001).raw({0xF0}); // OUT2: Q
+    fw.xwrite(0x7FD7, 0x12).xwrite(0x7FD7, 0x32).xread(0x7FD7).movDptr(0x1002).raw({0xF0});
+    fw.xwrite(0x7FD7, 0x02).xwrite(0x7FD7, 0x42).xread(0x7FD7).movDptr(0x1003).raw({0xF0});
+    fw.selfJump();
+    Chip t(fw, false);
+    ASSERT_TRUE(t.chip.loadFirmware(fw.bytes).ok());
+    ASSERT_TRUE(t.chip.bulkIn(2).ok());
+    t.chip.run(1'000);
+    EXPECT_EQ(t.chip.memory()[0x1000], 0x92); // IN2 flipped to DATA1 by the ACK
+    EXPECT_EQ(t.chip.memory()[0x1001], 0x02); // OUT2 untouched
+    EXPECT_EQ(t.chip.memory()[0x1002], 0x12); // R: back to DATA0
+    EXPECT_EQ(t.chip.memory()[0x1003], 0x82); // S: DATA1
 }
 
 // Suspend puts the firmware in IDLE; resume signalling or the wake-up pin brings it back

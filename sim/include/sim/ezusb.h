@@ -105,7 +105,11 @@ public:
     Ezusb(const Ezusb&) = delete;
     Ezusb& operator=(const Ezusb&) = delete;
 
-    void setBoard(EzusbBoard* board) { board_ = board; } // not owned; nullptr = no board
+    void setBoard(EzusbBoard* board); // not owned; nullptr = no board
+    // The board calls this after the levels it drives changed: edges on PB4 (INT4, rising),
+    // PB5 (INT5#, falling) and PB6 (INT6, rising) raise their interrupt flags while
+    // PORTBCFG routes those pins to their interrupt function.
+    void boardPinsChanged();
 
     // --- power, cable, bus ----------------------------------------------------------------
     // Power-on reset: RAM zeroed, registers to reset values, CPU held (CPUCS.0 = 1), RENUM=0.
@@ -199,7 +203,8 @@ private:
     std::uint8_t cpucs_ = 0;
     std::uint8_t usbcs_ = 0;
     std::uint8_t fnaddr_ = 0;
-    std::unique_ptr<Impl> impl_; // endpoint and register state, kept out of this header
+    std::uint8_t lastPinsB_ = 0xFF; // for the INT4..INT6 edges
+    std::unique_ptr<Impl> impl_;    // endpoint and register state, kept out of this header
 };
 
 } // namespace pulsara
