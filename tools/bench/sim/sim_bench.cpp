@@ -5,6 +5,10 @@
 #include "sim/image.h"
 #include "sim/mcs51.h"
 
+#ifdef PULSARA_HAVE_FIRMWARE
+#include "firmware/image.h"
+#endif
+
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -211,6 +215,67 @@ void BM_Chip_CrcC(benchmark::State& state) {
                            benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Chip_CrcC)->UseRealTime()->Unit(benchmark::kMillisecond);
+#endif
+
+#ifdef PULSARA_HAVE_FIRMWARE
+// A board that answers every read strobe with a counter and reports the status line high.
+class CountingBoard final : public EzusbBoard {
+public:
+    std::uint8_t portPins(Port, std::uint64_t) override { return 0x08; }
+    std::uint8_t fastRead(std::uint64_t) override { return next++; }
+    std::uint8_t next = 0;
+};
+
+// The board firmware serving the host's sample read-out: 2048 packets of 64 bytes from
+// endpoint 2 IN, each filled through 64 fast-transfer read strobes.
+void BM_Chip_FirmwareReadOut(benchmark::State& state) {
+    CountingBoard board;
+    Ezusb chip;
+    chip.setBoard(&board);
+    const auto image = FirmwareImage();
+    const std::uint32_t before = chip.connectCount();
+    if (!chip.loadFirmware(image).ok() ||
+        !chip.runUntil([&] { return chip.connectCount() != before && chip.connected(); },
+                       4 * kCyclesPerSecond)) {
+        state.SkipWithError("the firmware did not come back on the bus");
+        return;
+    }
+    chip.busReset();
+    if (!chip.controlTransfer({0x80, 0x06, 0x0100, 0, 18}).ok() ||
+        !chip.controlTransfer({0x00, 0x09, 1, 0, 0}).ok()) {
+        state.SkipWithError("enumeration failed");
+        return;
+    }
+    const std::uint8_t outputs[] = {0x07, 0x10};
+    const std::uint8_t readOut[] = {0x66, 0x00, 0x00, 0x08};
+    (void)chip.bulkOut(1, outputs);
+    std::uint64_t cycles = 0, bytes = 0;
+    for (auto _ : state) {
+        const std::uint64_t start = chip.cycles();
+        if (!chip.bulkOut(1, readOut).ok()) {
+            state.SkipWithError("read-out command not taken");
+            return;
+        }
+        for (int p = 0; p < 2048; ++p) {
+            UsbResult r = chip.bulkIn(2);
+            if (!r.ok() || r.data.size() != 64) {
+                state.SkipWithError(r.message.c_str());
+                return;
+            }
+            bytes += r.data.size();
+        }
+        cycles += chip.cycles() - start;
+    }
+    state.counters["bytes_per_s"] =
+        benchmark::Counter(static_cast<double>(bytes), benchmark::Counter::kIsRate);
+    state.counters["board_ms_per_readout"] = static_cast<double>(cycles) /
+                                             static_cast<double>(state.iterations()) * 1000.0 /
+                                             static_cast<double>(kCyclesPerSecond);
+    state.counters["x_real_chip"] =
+        benchmark::Counter(static_cast<double>(cycles) / static_cast<double>(kCyclesPerSecond),
+                           benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_Chip_FirmwareReadOut)->UseRealTime()->Unit(benchmark::kMillisecond);
 #endif
 
 } // namespace
