@@ -4,8 +4,10 @@
 
 namespace pulsara {
 
-std::vector<std::uint8_t> DefaultDeviceDescriptor() {
-    // bcdDevice is not documented for the default device; 0x0000 is a choice.
+std::vector<std::uint8_t> DefaultDeviceDescriptor(std::uint16_t vendorId, std::uint16_t productId,
+                                                  std::uint16_t deviceId) {
+    auto lo = [](std::uint16_t v) { return static_cast<std::uint8_t>(v); };
+    auto hi = [](std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); };
     return {18,
             1,
             0x00,
@@ -14,12 +16,12 @@ std::vector<std::uint8_t> DefaultDeviceDescriptor() {
             0xFF,
             0xFF,
             64,
-            kDefaultVendorId & 0xFF,
-            kDefaultVendorId >> 8,
-            kDefaultProductId & 0xFF,
-            kDefaultProductId >> 8,
-            0x00,
-            0x00,
+            lo(vendorId),
+            hi(vendorId),
+            lo(productId),
+            hi(productId),
+            lo(deviceId),
+            hi(deviceId),
             0,
             0,
             0,

@@ -25,6 +25,9 @@ void Ezusb::powerOn() {
     fnaddr_ = 0;
     impl_->regs.fill(0);
     impl_->configuration = impl_->altSetting = 0;
+    impl_->vendorId = kDefaultVendorId;
+    impl_->productId = kDefaultProductId;
+    impl_->deviceId = 0;
     impl_->suspended = false;
     resetUsbRegisters();
     cpu_.reset();
@@ -32,6 +35,50 @@ void Ezusb::powerOn() {
     impl_->wasConnected = false;
     impl_->nextSof = cpu_.cycles() + kCyclesPerFrame;
     updateConnection();
+}
+
+EepromBoot Ezusb::powerOnFromEeprom(std::span<const std::uint8_t> e) {
+    powerOn();
+    auto refuse = [&](std::size_t at, const std::string& what) {
+        powerOn(); // nothing of a bad image stays behind
+        return EepromBoot{false, "boot EEPROM, byte " + std::to_string(at) + ": " + what};
+    };
+    if (e.empty() || (e[0] != 0xB0 && e[0] != 0xB2))
+        return {};
+    if (e.size() < 7)
+        return refuse(e.size(), "the header needs 7 bytes (type, VID, PID, DID)");
+    if (e[0] == 0xB0) {
+        impl_->vendorId = static_cast<std::uint16_t>(e[1] | (e[2] << 8));
+        impl_->productId = static_cast<std::uint16_t>(e[3] | (e[4] << 8));
+        impl_->deviceId = static_cast<std::uint16_t>(e[5] | (e[6] << 8));
+        return {};
+    }
+    // Choice: B2 records start right after the 7-byte header (the VID/PID/DID are ignored).
+    constexpr std::size_t kB2FirstRecord = 7;
+    for (std::size_t at = kB2FirstRecord;;) {
+        if (at + 4 > e.size())
+            return refuse(at, "a record header runs past the end");
+        const bool last = (e[at] & 0x80) != 0;
+        const std::size_t length = static_cast<std::size_t>(((e[at] & 0x03) << 8) | e[at + 1]);
+        const std::uint32_t addr = static_cast<std::uint32_t>((e[at + 2] << 8) | e[at + 3]);
+        if (at + 4 + length > e.size())
+            return refuse(at, "record data runs past the end");
+        for (std::size_t i = 0; i < length; ++i) {
+            const std::uint32_t a = addr + static_cast<std::uint32_t>(i);
+            if (a == kEzusbCpucs)
+                cpucsWrite(e[at + 4 + i]);
+            else if (a < kEzusbRamEnd)
+                mem_[a] = e[at + 4 + i];
+            else
+                return refuse(at, "address outside the internal RAM and CPUCS");
+        }
+        at += 4 + length;
+        if (last)
+            break;
+    }
+    usbcs_ |= kUsbcsRenum;
+    cpucsWrite(0); // the core releases the 8051 once the load is done
+    return {};
 }
 
 void Ezusb::resetUsbRegisters() {

@@ -45,7 +45,8 @@ struct Ezusb::Impl {
     // Set while a host call waits: USB-visible register writes stop the CPU.
     bool stopOnEvent = false;
 
-    // Default device (RENUM=0) state.
+    // Default device (RENUM=0) state; a B0 EEPROM replaces the identity.
+    std::uint16_t vendorId = kDefaultVendorId, productId = kDefaultProductId, deviceId = 0;
     std::uint8_t configuration = 0;
     std::uint8_t altSetting = 0;
 };

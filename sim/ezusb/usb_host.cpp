@@ -253,7 +253,7 @@ UsbResult Ezusb::defaultDevice(const UsbSetup& setup, std::span<const std::uint8
         if (type != 0x80)
             ok = false;
         else if ((setup.wValue >> 8) == 1)
-            reply = DefaultDeviceDescriptor();
+            reply = DefaultDeviceDescriptor(s.vendorId, s.productId, s.deviceId);
         else if ((setup.wValue >> 8) == 2 && (setup.wValue & 0xFF) == 0)
             reply = DefaultConfigurationDescriptor();
         else

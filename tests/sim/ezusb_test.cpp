@@ -436,6 +436,56 @@ TEST(Ezusb, DataTogglesPerEndpointAndDirection) {
     EXPECT_EQ(t.chip.memory()[0x1003], 0x82); // S: DATA1
 }
 
+TEST(Ezusb, BootEepromDecidesIdentityOrLoadsAndRuns) {
+    Code fw;
+    fw.xwrite(0x1000, 0x55).selfJump();
+    std::vector<std::uint8_t> b2 = {
+        0xB2, 1, 2, 3, 4, 5, 6, 0x00, static_cast<std::uint8_t>(fw.bytes.size()), 0, 0};
+    b2.insert(b2.end(), fw.bytes.begin(), fw.bytes.end());
+    const std::vector<std::uint8_t> last = {0x80, 0x01, 0x7F, 0x92, 0x00};
+    b2.insert(b2.end(), last.begin(), last.end());
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> eeprom;
+        bool ok, runs;
+        std::uint16_t vid, pid; // of the default device, when it does not run
+    } cases[] = {
+        {"none", {}, true, false, 0x0547, 0x2131},
+        {"other_first_byte", {0xFF, 0xFF}, true, false, 0x0547, 0x2131},
+        {"b0_identity",
+         {0xB0, 0xCD, 0x06, 0x03, 0x01, 0x01, 0x00, 0x00},
+         true,
+         false,
+         0x06CD,
+         0x0103},
+        {"b2_load_and_run", b2, true, true, 0, 0},
+        {"b2_truncated", std::vector<std::uint8_t>(b2.begin(), b2.begin() + 12), false, false,
+         0x0547, 0x2131},
+        {"b2_outside_ram",
+         {0xB2, 0, 0, 0, 0, 0, 0, 0x80, 0x01, 0x20, 0x00, 0xAA},
+         false,
+         false,
+         0x0547,
+         0x2131},
+    };
+    for (const auto& c : cases) {
+        Ezusb chip;
+        const EepromBoot boot = chip.powerOnFromEeprom(c.eeprom);
+        EXPECT_EQ(boot.ok, c.ok) << c.name << ": " << boot.error;
+        EXPECT_EQ(chip.cpuHeld(), !c.runs) << c.name;
+        EXPECT_EQ(chip.renumerated(), c.runs) << c.name;
+        chip.run(1'000);
+        if (c.runs) {
+            EXPECT_EQ(chip.memory()[0x1000], 0x55) << c.name;
+            continue;
+        }
+        auto dev = chip.controlTransfer({0x80, 0x06, 0x0100, 0, 18});
+        ASSERT_EQ(dev.data.size(), 18u) << c.name;
+        EXPECT_EQ(dev.data[8] | (dev.data[9] << 8), c.vid) << c.name;
+        EXPECT_EQ(dev.data[10] | (dev.data[11] << 8), c.pid) << c.name;
+    }
+}
+
 // Suspend puts the firmware in IDLE; resume signalling or the wake-up pin brings it back
 // through the resume interrupt, and only the pin sets WAKESRC.
 TEST(Ezusb, ResumeAndWakeupPinWakeAnIdleCpu) {

@@ -70,6 +70,11 @@ struct [[nodiscard]] UsbResult {
     [[nodiscard]] bool ok() const { return status == UsbStatus::Ack; }
 };
 
+struct [[nodiscard]] EepromBoot {
+    bool ok = true;
+    std::string error; // names the offset and the problem when !ok
+};
+
 enum class Port : std::uint8_t { A = 0, B = 1, C = 2 };
 
 // The board around the chip. Every method has a harmless default; `cycle` is board time.
@@ -114,6 +119,12 @@ public:
     // --- power, cable, bus ----------------------------------------------------------------
     // Power-on reset: RAM zeroed, registers to reset values, CPU held (CPUCS.0 = 1), RENUM=0.
     void powerOn();
+    // Power-on with a boot EEPROM. First byte 0xB0: the default device takes VID/PID/DID
+    // from bytes 1-6. 0xB2: the records from byte 7 on (length high/low, address high/low,
+    // data; bit 7 of the length marks the last) go into RAM or CPUCS, RENUM is set and the
+    // 8051 released. Anything else boots as without an EEPROM. A malformed B2 image is
+    // refused and leaves the chip as powerOn() does.
+    [[nodiscard]] EepromBoot powerOnFromEeprom(std::span<const std::uint8_t> eeprom);
     void setCableAttached(bool attached);
     [[nodiscard]] bool cableAttached() const { return cable_; }
     // Cable attached and pull-up on (USBCS: DISCOE=1, DISCON=0).
