@@ -163,7 +163,7 @@ public:
     [[nodiscard]] std::uint64_t cycles() const { return cpu_.cycles(); }
     [[nodiscard]] bool cpuHeld() const { return (cpucs_ & 1) != 0; }
 
-    // --- inspection (tests, tools) ---------------------------------------------------------
+    // --- looking inside (tests, tools) ------------------------------------------------------
     [[nodiscard]] Mcs51& cpu() { return cpu_; }
     [[nodiscard]] const Mcs51& cpu() const { return cpu_; }
     // Whole 64 KiB xdata/code backing store (RAM, endpoint buffers; registers are not here).
