@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace pulsara {
 namespace {
 
@@ -152,6 +154,11 @@ struct AutovectorCase {
     std::uint8_t usbbav;
     std::uint8_t firstSlot; // the jump-table offset the CPU entered first
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const AutovectorCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Autovector : public testing::TestWithParam<AutovectorCase> {};
 

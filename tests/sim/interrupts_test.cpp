@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace pulsara {
 namespace {
 
@@ -63,6 +65,11 @@ struct NestCase {
     std::uint8_t sfr, mask; // what is raised while INT2's handler runs
     std::vector<std::uint8_t> log;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const NestCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Nesting : public testing::TestWithParam<NestCase> {};
 

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace pulsara {
 namespace {
 
@@ -21,6 +23,11 @@ struct AluCase {
     std::uint8_t result;
     std::uint8_t flags; // CY|AC|OV|P after the instruction
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const AluCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class AluFlags : public testing::TestWithParam<AluCase> {};
 
