@@ -88,13 +88,11 @@ void AddCaptureCommand(CLI::App& app, CommandContext& context) {
             context.exitCode = 1;
             return;
         }
-        auto startUp = StartUpCapture(options->definition);
-        if (!startUp.capture) {
-            context.err << "pulsara-cli: " << startUp.error << "\n";
-            context.exitCode = 1;
+        const auto capture = StartUpOrReport(options->definition, context);
+        if (!capture) {
             return;
         }
-        auto& settings = startUp.capture->settings;
+        auto& settings = capture->settings;
         Apply(options->rate, rateLabels, settings.rateIndex);
         Apply(options->position, triggerPositionLabels, settings.triggerPosition);
         Apply(options->condition, kConditionNames, settings.triggerCondition);
@@ -118,8 +116,8 @@ void AddCaptureCommand(CLI::App& app, CommandContext& context) {
             static_cast<std::int64_t>(std::llround(options->timeoutSeconds * 1000.0)));
         request.output = options->output;
         SystemClock clock;
-        context.exitCode = RunBoardCapture(driver, *startUp.capture, image, request, clock,
-                                           context.out, context.err);
+        context.exitCode =
+            RunBoardCapture(driver, *capture, image, request, clock, context.out, context.err);
     });
 }
 

@@ -30,24 +30,12 @@ void AddCopyCommand(CLI::App& app, CommandContext& context) {
     cmd->add_option("in", options->in, "capture file to read (.wfa)")->required();
     cmd->add_option("out", options->out, "capture file to write (.wfa)")->required();
     cmd->callback([options, &context] {
-        auto startUp = StartUpCapture(options->definition);
-        if (!startUp.capture) {
-            context.err << "pulsara-cli: " << startUp.error << "\n";
-            context.exitCode = 1;
+        LoadResult load;
+        const auto loaded = StartUpAndLoad(options->definition, options->in, context, load);
+        if (!loaded) {
             return;
         }
-        auto& capture = *startUp.capture;
-        const auto load = LoadCapture(capture, options->in);
-        if (!load.ok) {
-            context.err << "pulsara-cli: " << load.error << "\n";
-            context.exitCode = 1;
-            return;
-        }
-        if (load.shortFile) {
-            context.err << "pulsara-cli: warning: \"" << options->in.string() << "\" holds "
-                        << load.sampleBytesRead << " of " << kSampleMemoryBytes
-                        << " bytes; the copy has 0 in the samples after its end\n";
-        }
+        auto& capture = *loaded;
         // The scroll bar takes the loaded position clamped to its range, and SAVE reads it back.
         const auto h =
             options->horizontalPos.value_or(ClampHorizontalPos(capture.settings.savedScrollPos));

@@ -119,30 +119,21 @@ void AddInfoCommand(CLI::App& app, CommandContext& context) {
     cmd->add_flag("--json", options->json, "print one JSON object");
     cmd->add_option("capture", options->capturePath, "capture file (.wfa) to load");
     cmd->callback([options, &context] {
-        auto startUp = StartUpCapture(options->definition);
-        if (!startUp.capture) {
-            context.err << "pulsara-cli: " << startUp.error << "\n";
-            context.exitCode = 1;
-            return;
-        }
+        std::unique_ptr<Capture> capture;
         std::optional<LoadResult> load;
         if (options->capturePath) {
-            load = LoadCapture(*startUp.capture, *options->capturePath);
-            if (!load->ok) {
-                context.err << "pulsara-cli: " << load->error << "\n";
-                context.exitCode = 1;
-                return;
-            }
-            if (load->shortFile) {
-                context.err << "pulsara-cli: warning: \"" << options->capturePath->string()
-                            << "\" holds " << load->sampleBytesRead << " of " << kSampleMemoryBytes
-                            << " bytes; the samples after its end read as 0\n";
-            }
+            load.emplace();
+            capture = StartUpAndLoad(options->definition, *options->capturePath, context, *load);
+        } else {
+            capture = StartUpOrReport(options->definition, context);
+        }
+        if (!capture) {
+            return;
         }
         if (options->json) {
-            context.out << InfoJson(*startUp.capture, load).dump() << "\n";
+            context.out << InfoJson(*capture, load).dump() << "\n";
         } else {
-            PrintSummary(context.out, *startUp.capture, load, options->capturePath);
+            PrintSummary(context.out, *capture, load, options->capturePath);
         }
     });
 }

@@ -70,24 +70,13 @@ void AddRenderCommand(CLI::App& app, CommandContext& context) {
     cmd->add_option("capture", options->capturePath, "capture file to load (.wfa)")->required();
     cmd->add_option("-o,--output", options->outPath, "PNG file to write")->required();
     cmd->callback([options, &context] {
-        auto startUp = StartUpCapture(options->definition);
-        if (!startUp.capture) {
-            context.err << "pulsara-cli: " << startUp.error << "\n";
-            context.exitCode = 1;
+        LoadResult load;
+        const auto loaded =
+            StartUpAndLoad(options->definition, options->capturePath, context, load);
+        if (!loaded) {
             return;
         }
-        auto& capture = *startUp.capture;
-        const auto load = LoadCapture(capture, options->capturePath);
-        if (!load.ok) {
-            context.err << "pulsara-cli: " << load.error << "\n";
-            context.exitCode = 1;
-            return;
-        }
-        if (load.shortFile) {
-            context.err << "pulsara-cli: warning: \"" << options->capturePath.string()
-                        << "\" holds " << load.sampleBytesRead << " of " << kSampleMemoryBytes
-                        << " bytes; the samples after its end read as 0\n";
-        }
+        auto& capture = *loaded;
         // The scroll bars hold their positions within their ranges, and so does the render.
         const std::int32_t h =
             options->horizontalPos.value_or(ClampHorizontalPos(capture.settings.savedScrollPos));

@@ -2,6 +2,7 @@
 
 #include "capture/definition_text.h"
 
+#include <ostream>
 #include <system_error>
 
 namespace pulsara::cli {
@@ -23,6 +24,37 @@ StartUp StartUpCapture(const std::optional<std::filesystem::path>& definitionPat
         return {nullptr, *error};
     }
     return {std::move(capture), {}};
+}
+
+std::unique_ptr<Capture> StartUpOrReport(const std::optional<std::filesystem::path>& definitionPath,
+                                         CommandContext& context) {
+    auto startUp = StartUpCapture(definitionPath);
+    if (!startUp.capture) {
+        context.err << "pulsara-cli: " << startUp.error << "\n";
+        context.exitCode = 1;
+    }
+    return std::move(startUp.capture);
+}
+
+std::unique_ptr<Capture> StartUpAndLoad(const std::optional<std::filesystem::path>& definitionPath,
+                                        const std::filesystem::path& capturePath,
+                                        CommandContext& context, LoadResult& load) {
+    auto capture = StartUpOrReport(definitionPath, context);
+    if (!capture) {
+        return nullptr;
+    }
+    load = LoadCapture(*capture, capturePath);
+    if (!load.ok) {
+        context.err << "pulsara-cli: " << load.error << "\n";
+        context.exitCode = 1;
+        return nullptr;
+    }
+    if (load.shortFile) {
+        context.err << "pulsara-cli: warning: \"" << capturePath.string() << "\" holds "
+                    << load.sampleBytesRead << " of " << kSampleMemoryBytes
+                    << " bytes; the samples after its end read as 0\n";
+    }
+    return capture;
 }
 
 } // namespace pulsara::cli
