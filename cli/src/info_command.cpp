@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstring>
 #include <iomanip>
 #include <ostream>
@@ -100,8 +101,10 @@ void PrintSummary(std::ostream& out, const Capture& capture, const std::optional
         std::string name = DecodeShiftJis(NameBytes(row));
         // A name may end with its line's CR LF; keep the listing one line per row.
         std::erase_if(name, [](char c) { return c == '\r' || c == '\n'; });
-        out << std::setw(3) << i << "  " << std::left << std::setw(14) << name << std::right
-            << (row.probeCount == 1 ? "trace" : "bus  ") << " probes";
+        // Pad by terminal columns, not bytes, so Shift-JIS names line up too.
+        name.append(static_cast<std::size_t>(std::max(1, 14 - DisplayWidth(name))), ' ');
+        out << std::setw(3) << i << "  " << name << (row.probeCount == 1 ? "trace" : "bus  ")
+            << " probes";
         for (int p = 0; p < row.probeCount; ++p) {
             out << ' ' << static_cast<int>(row.probes[static_cast<std::size_t>(p)]);
         }

@@ -12,6 +12,9 @@ namespace pulsara::cli {
 // UTF-8 of the bytes read as CP932; a byte that starts no valid character becomes U+FFFD.
 [[nodiscard]] std::string DecodeShiftJis(std::string_view bytes);
 
+// Terminal columns a UTF-8 text takes: East Asian wide and full-width characters count 2.
+[[nodiscard]] int DisplayWidth(std::string_view utf8);
+
 [[nodiscard]] std::string LowerHex(std::string_view bytes);
 
 [[nodiscard]] std::string Sha256Hex(std::span<const std::uint8_t> bytes);

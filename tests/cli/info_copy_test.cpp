@@ -87,6 +87,32 @@ TEST_F(CliTest, InfoJsonDescribesAHandWrittenDefinition) {
               "fa43239bcee7b97ca62f007cc68487560a39e19f74f3dde7486db3f98df8e471");
 }
 
+TEST_F(CliTest, InfoSummaryLinesUpWideNames) {
+    Write(dir_ / "d.txt", "ABC 1\r\n\x83\x66\x81\x5B\x83\x5E 2\r\n\xB1\xB2 3\r\n");
+    const auto run = RunCli({"info", "--def", (dir_ / "d.txt").string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::vector<std::size_t> columns;
+    for (std::string line; std::getline(lines, line);) {
+        if (const auto at = line.find("trace"); at != std::string::npos) {
+            // Count columns: the full-width katakana take two each, half-width ones one.
+            const auto prefix = line.substr(0, at);
+            std::size_t width = 0;
+            for (std::size_t i = 0; i < prefix.size();) {
+                const auto c = static_cast<unsigned char>(prefix[i]);
+                const bool three = c >= 0xE0;
+                const bool halfWidth = three && prefix.compare(i, 2, "\xEF\xBD") == 0;
+                width += three && !halfWidth ? 2 : 1;
+                i += c < 0x80 ? 1 : c < 0xE0 ? 2 : 3;
+            }
+            columns.push_back(width);
+        }
+    }
+    ASSERT_EQ(columns.size(), 3U);
+    EXPECT_EQ(columns[0], columns[1]);
+    EXPECT_EQ(columns[0], columns[2]);
+}
+
 TEST_F(CliTest, InfoReadsCaptureAndReportsShortFile) {
     Write(dir_ / "s.wfa", std::string(400, '\x01'));
     Write(dir_ / "s.wfd", "#SYSPARM\t15,2,3,15,0,77\r\nONE 0\r\n");
