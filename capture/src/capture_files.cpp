@@ -182,7 +182,11 @@ SaveResult SaveCapture(Capture& capture, const std::filesystem::path& rawPath,
         return Failed(companion, companionFile.Error());
     }
     // The companion goes first: if it cannot take its place, nothing has changed yet. If the
-    // raw file then fails, the previous companion is put back from a hard link.
+    // raw file then fails, the previous companion is put back from a hard link, or the new
+    // one removed when there was none, so an old raw file is not paired with new settings.
+    std::error_code ec;
+    const bool companionExisted =
+        std::filesystem::exists(std::filesystem::symlink_status(companion, ec));
     const auto backup = BackupLink(companion);
     if (!companionFile.Commit()) {
         RemoveBackup(backup);
@@ -191,6 +195,8 @@ SaveResult SaveCapture(Capture& capture, const std::filesystem::path& rawPath,
     if (!raw.Commit()) {
         if (backup) {
             ::rename(backup->c_str(), companion.c_str());
+        } else if (!companionExisted) {
+            ::unlink(companion.c_str());
         }
         return Failed(rawPath, raw.Error());
     }

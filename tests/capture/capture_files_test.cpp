@@ -127,13 +127,23 @@ TEST_F(CaptureFilesTest, FailedSaveLeavesOldFilesAndMemoryAlone) {
     EXPECT_EQ(entries, 2);
 }
 
-TEST_F(CaptureFilesTest, RawFileThatCannotBeReplacedRestoresTheOldCompanion) {
-    std::ofstream(dir_ / "r.wfd", std::ios::binary) << "OLD\r\n";
-    fs::create_directories(dir_ / "r.wfa" / "inside");
-    const auto result = SaveCapture(*capture_, dir_ / "r.wfa", 0);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(ReadAll(dir_ / "r.wfd"), "OLD\r\n");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+TEST_F(CaptureFilesTest, RawFileThatCannotBeReplacedLeavesTheCompanionAsItWas) {
+    // With an old companion it is restored; without one, none is left behind.
+    for (const bool hadCompanion : {true, false}) {
+        fs::remove_all(dir_ / "r.wfd");
+        if (hadCompanion) {
+            std::ofstream(dir_ / "r.wfd", std::ios::binary) << "OLD\r\n";
+        }
+        fs::create_directories(dir_ / "r.wfa" / "inside");
+        const auto result = SaveCapture(*capture_, dir_ / "r.wfa", 0);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(fs::exists(dir_ / "r.wfd"), hadCompanion);
+        if (hadCompanion) {
+            EXPECT_EQ(ReadAll(dir_ / "r.wfd"), "OLD\r\n");
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()),
+                  hadCompanion ? 2 : 1);
+    }
 }
 
 TEST_F(CaptureFilesTest, SaveIntoMissingFolderFailsCleanly) {
