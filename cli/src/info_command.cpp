@@ -134,7 +134,10 @@ void AddInfoCommand(CLI::App& app, CommandContext& context) {
             return;
         }
         if (options->json) {
-            context.out << InfoJson(*capture, load).dump() << "\n";
+            // A file name need not be UTF-8; its stray bytes become U+FFFD rather than abort.
+            context.out << InfoJson(*capture, load)
+                               .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+                        << "\n";
         } else {
             PrintSummary(context.out, *capture, load, options->capturePath);
         }

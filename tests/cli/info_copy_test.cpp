@@ -126,6 +126,17 @@ TEST_F(CliTest, InfoReadsCaptureAndReportsShortFile) {
     EXPECT_NE(run.err.find("400 of 131072"), std::string::npos);
 }
 
+TEST_F(CliTest, InfoJsonCopesWithAFileNameThatIsNotUtf8) {
+    // "\x83\x66" is Shift-JIS, as a name copied from an old Windows disk may be.
+    Write(dir_ / "\x83\x66.wfa", std::string(kSampleMemoryBytes, '\0'));
+    Write(dir_ / "\x83\x66.wfd", "A 1\r\n");
+    const auto run = RunCli({"info", "--json", (dir_ / "\x83\x66.wfa").string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto info = nlohmann::json::parse(run.out);
+    EXPECT_EQ(info["rowCount"], 1);
+    EXPECT_NE(info["companion"].get<std::string>().find("\uFFFD"), std::string::npos);
+}
+
 TEST_F(CliTest, ErrorsNameTheFileAndFail) {
     const std::vector<std::vector<std::string>> cases = {
         {"info", (dir_ / "missing.wfa").string()},
