@@ -33,8 +33,8 @@ void SetRow(ChannelRow& row, const char* name, int first, int count) {
 std::unique_ptr<Capture> BusyCapture(int busRows, int traceRows) {
     auto capture = std::make_unique<Capture>();
     for (int s = 0; s < kSampleCount; ++s) {
-        const std::uint32_t word = (s & 1) != 0 ? 0xA5A5A5A5U ^ static_cast<std::uint32_t>(s)
-                                                : 0x5A5A5A5AU ^ static_cast<std::uint32_t>(s);
+        // Complementary words, so that every bit toggles between neighbours.
+        const std::uint32_t word = (s & 1) != 0 ? 0xA5A5A5A5U : 0x5A5A5A5AU;
         std::memcpy(capture->samples.data() + static_cast<std::size_t>(s) * 4, &word, 4);
     }
     auto& table = capture->channels;
