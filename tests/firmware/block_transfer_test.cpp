@@ -62,18 +62,26 @@ TEST_F(BlockTransfers, UnfilledCounterCountsGroupsWithTheStatusLineLow) {
         Bytes command;
         std::uint32_t unfilledGroups;
         Bytes reply;
+        std::uint32_t counter; // at 0x1004-0x1007, most significant byte first
     } cases[] = {
-        {kReadOut, 0, {0x00, 0x00}},     // line high throughout
-        {kReadOut, 16384, {0x00, 0x40}}, // line low throughout
-        {kReadOut, 3, {0x03, 0x00}},
-        {kReadOut, 300, {0x2C, 0x01}},
-        {{0x66, 0x05, 0x01, 0x00}, 100, {0x08, 0x00}}, // the tail is not sampled
+        {kReadOut, 0, {0x00, 0x00}, 0},         // line high throughout
+        {kReadOut, 16384, {0x00, 0x40}, 16384}, // line low throughout
+        {kReadOut, 3, {0x03, 0x00}, 3},
+        {kReadOut, 300, {0x2C, 0x01}, 300},
+        {{0x66, 0x05, 0x01, 0x00}, 100, {0x08, 0x00}, 8}, // the tail is not sampled
+        // 8193 packets, all unfilled: the counter passes 16 bits, 0x70 gives its low half.
+        {{0x66, 0x00, 0x01, 0x20}, 1u << 30, {0x08, 0x00}, 0x10008},
     };
     for (const Case& c : cases) {
         board.unfilledGroups = c.unfilledGroups;
         send(c.command);
         Bytes data;
         drain(data);
+        std::uint32_t counter = 0;
+        for (int i = 0; i < 4; ++i) {
+            counter = counter << 8 | chip.peekXdata(fw::kUnfilledCounter + i);
+        }
+        EXPECT_EQ(counter, c.counter) << c.unfilledGroups;
         send({0x70});
         EXPECT_EQ(receive(), c.reply) << c.unfilledGroups;
         send({0x10});

@@ -1,5 +1,6 @@
 // Start-up, re-enumeration and the standard requests of the committed image.
 #include "board_fixture.h"
+#include "firmware/layout.h"
 
 #include <optional>
 #include <string>
@@ -95,6 +96,16 @@ TEST_F(FirmwareBoard, ServesDescriptorsCutToTheRequestedLengthAndStallsOthers) {
         ASSERT_TRUE(r.ok()) << c.what << ": " << r.message;
         EXPECT_EQ(r.data, *c.expected) << c.what;
     }
+    // What is served is the table at its fixed place: device, configuration, strings 0-2
+    // and the two closing zero bytes.
+    Bytes table = kDeviceDescriptor;
+    for (const Bytes& part : {config, Bytes{4, 3, 0x09, 0x04}, StringDescriptor("WFFW"),
+                              StringDescriptor("V100"), Bytes{0, 0}}) {
+        table.insert(table.end(), part.begin(), part.end());
+    }
+    const auto image = FirmwareImage();
+    EXPECT_EQ(Bytes(image.begin() + fw::kDescriptorTable, image.begin() + fw::kDescriptorTableEnd),
+              table);
 }
 
 TEST_F(FirmwareBoard, AnswersStatusAndFeatureRequests) {
@@ -118,6 +129,19 @@ TEST_F(FirmwareBoard, AnswersStatusAndFeatureRequests) {
     EXPECT_EQ(chip.bulkIn(2, kCyclesPerFrame).status, UsbStatus::Stall);
     ASSERT_TRUE(control({0x02, kClearFeature, 0, 0x82, 0}).ok());
     EXPECT_EQ(status(0x82, 0x82), (Bytes{0, 0}));
+    // Clearing a halt also puts the endpoint's data toggle back to DATA0.
+    constexpr std::uint16_t kTogctl = 0x7FD7;
+    const auto toggle = [&](std::uint8_t select) {
+        chip.pokeXdata(kTogctl, select);
+        return (chip.peekXdata(kTogctl) & 0x80) != 0;
+    };
+    ASSERT_TRUE(chip.bulkOut(1, Bytes{0x24}).ok());
+    ASSERT_TRUE(chip.bulkIn(2).ok());
+    ASSERT_TRUE(toggle(0x12) && toggle(0x01)) << "one packet each way moves both to DATA1";
+    ASSERT_TRUE(control({0x02, kClearFeature, 0, 0x82, 0}).ok());
+    ASSERT_TRUE(control({0x02, kClearFeature, 0, 0x01, 0}).ok());
+    EXPECT_FALSE(toggle(0x12));
+    EXPECT_FALSE(toggle(0x01));
     // An OUT endpoint has its own stall bit.
     ASSERT_TRUE(control({0x02, kSetFeature, 0, 0x01, 0}).ok());
     EXPECT_EQ(status(0x82, 0x01), (Bytes{1, 0}));
