@@ -92,7 +92,9 @@ void ParseRowLine(std::string_view line, ChannelRow& row) {
     int count = 0;
     while (count < kMaxProbesPerRow) {
         const auto token = tokens.Next();
-        if (!token || token->front() == '\r') {
+        // The line end ends the list. A file written on Linux has no CR, so a bare LF after a
+        // trailing blank must not count as one more probe (probe 0).
+        if (!token || token->front() == '\r' || token->front() == '\n') {
             break;
         }
         row.probes[static_cast<std::size_t>(count)] =

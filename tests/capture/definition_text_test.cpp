@@ -146,6 +146,8 @@ TEST(ParseDefinitionText, RowLines) {
         {"X 12ab zz 7\r\n", "X", {12, 0, 7}},
         {"X 300 -1\r\n", "X", {44, 255}},
         {"LAST 4", "LAST", {4}},
+        {"LF 4 \n", "LF", {4}},
+        {"LF 4\n", "LF", {4}},
         {"  INDENT 2\r\n", "INDENT", {2}},
     };
     for (const auto& c : cases) {

@@ -26,7 +26,7 @@ int ReadLine(char* line, int maxLength, const char*& cursor);
 // Fills capture.channels and, where the text has a settings line, capture.settings.
 // Nothing is cleared first: rows past the new rowCount keep their old contents.
 // A settings line with fewer than six numbers leaves the missing fields unchanged;
-// row lines past the 64th are ignored.
+// row lines past the 64th are ignored; a token starting with CR or LF ends a row's probes.
 void ParseDefinitionText(const char* text, Capture& capture);
 
 // Copies text (cut to 16383 bytes) into capture.definition and parses it.
