@@ -26,7 +26,9 @@ struct QtFontChoice {
 
 [[nodiscard]] QtFontChoice ChooseQtFont(const Font& font);
 
-// Bytes of a definition text shown as Shift-JIS (CP932); an invalid byte shows as U+FFFD.
+// Bytes of a definition text shown as Shift-JIS (CP932). A byte CP932 leaves undefined
+// (0x80, 0xA0, 0xFD..0xFF) comes out as the decoder's substitute U+001A, drawn as a box;
+// a lead byte cut off at the end as U+FFFD.
 [[nodiscard]] QString DecodeShiftJis(std::string_view bytes);
 
 class QtCanvas final : public Canvas {
