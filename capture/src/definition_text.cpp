@@ -208,13 +208,15 @@ DefinitionFileLoad LoadDefinitionFile(Capture& capture, const std::filesystem::p
         SetDefinitionText(*text, capture);
         return {DefinitionFileLoad::Source::ReadFromFile, {}};
     }
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << DefaultDefinitionText();
-        out.close();
-        if (out) {
-            if (auto text = detail::ReadDefinitionFile(path)) {
-                SetDefinitionText(*text, capture);
+    // Only a missing file is replaced ("x": never truncate one that exists but cannot be
+    // read; that file is the user's).
+    if (std::FILE* out = std::fopen(path.c_str(), "wbx")) {
+        const auto& text = DefaultDefinitionText();
+        const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+        const bool closed = std::fclose(out) == 0;
+        if (written && closed) {
+            if (auto reread = detail::ReadDefinitionFile(path)) {
+                SetDefinitionText(*reread, capture);
                 return {DefinitionFileLoad::Source::CreatedDefault, {}};
             }
         }

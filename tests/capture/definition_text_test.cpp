@@ -254,6 +254,19 @@ TEST_F(DefinitionFileTest, UnwritableFolderFallsBackToTheDefaultInMemory) {
     EXPECT_EQ(capture->channels.rowCount, 32);
 }
 
+TEST_F(DefinitionFileTest, UnreadableFileIsKeptAndTheDefaultUsedInMemory) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root reads any file";
+    }
+    std::ofstream(dir_ / "def.txt", std::ios::binary) << "MINE 3\r\n";
+    ::chmod((dir_ / "def.txt").c_str(), 0200);
+    auto capture = std::make_unique<Capture>();
+    EXPECT_EQ(LoadDefinitionFile(*capture, dir_).source,
+              DefinitionFileLoad::Source::DefaultInMemory);
+    ::chmod((dir_ / "def.txt").c_str(), 0600);
+    EXPECT_EQ(std::filesystem::file_size(dir_ / "def.txt"), 8U);
+}
+
 TEST_F(DefinitionFileTest, FolderNamedDefTxtFallsBackToTheDefaultInMemory) {
     // Works as root too: a folder can neither be read as text nor replaced by a file.
     std::filesystem::create_directory(dir_ / "def.txt");
