@@ -15,14 +15,8 @@ using test::ScriptedRead;
 
 const std::vector<Bytes> kReadOutWrites = {{0x24}, {0x66, 0x00, 0x00, 0x08}, {0x70}, {0x10}};
 
-class CaptureProtocolTest : public ::testing::Test {
+class CaptureProtocolTest : public ::testing::Test, protected test::LinkedBoard {
 protected:
-    test::TempDir locks;
-    test::FakeDriver driver;
-    test::FakeClock clock;
-    test::FakeBoard board{driver, clock};
-    std::ostringstream out;
-    DeviceLink link{driver, out, locks.path()};
     std::unique_ptr<Capture> capture = std::make_unique<Capture>();
 
     void SetUp() override { ASSERT_EQ(OpenDevice(0, link), 0); }

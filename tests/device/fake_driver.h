@@ -3,14 +3,17 @@
 // a virtual clock.
 
 #include "device/clock.h"
+#include "device/device_link.h"
 #include "device/driver_records.h"
 #include "device/ezusb_driver.h"
+#include "temp_dir.h"
 
 #include <algorithm>
 #include <deque>
 #include <functional>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -161,6 +164,16 @@ private:
     }
 
     std::optional<milliseconds> leftAt_;
+};
+
+// A link to a scripted board on instance 0, with its claims in a folder of their own.
+struct LinkedBoard {
+    TempDir locks;
+    FakeDriver driver;
+    FakeClock clock;
+    FakeBoard board{driver, clock};
+    std::ostringstream out;
+    DeviceLink link{driver, out, locks.path()};
 };
 
 } // namespace pulsara::test

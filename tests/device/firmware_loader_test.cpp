@@ -19,14 +19,8 @@ struct RecordingEvents : ConnectEvents {
     }
 };
 
-class FirmwareLoaderTest : public ::testing::Test {
+class FirmwareLoaderTest : public ::testing::Test, protected test::LinkedBoard {
 protected:
-    test::TempDir locks;
-    test::FakeDriver driver;
-    test::FakeClock clock;
-    test::FakeBoard board{driver, clock};
-    std::ostringstream out;
-    DeviceLink link{driver, out, locks.path()};
     const test::Bytes image = test::Bytes(4096, 0xAA);
 
     ConnectResult Connect(std::span<const std::uint8_t> withImage) {
