@@ -11,6 +11,8 @@ packages=(
   nlohmann-json3-dev libcli11-dev libssl-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libusb-1.0-0-dev
+  # capture exchange: the .sr archive, and the peer tools that check VCD and .sr output
+  libzip-dev sigrok-cli gtkwave
   # firmware toolchain and the reference 8051 simulator
   sdcc sdcc-ucsim srecord
   # headless GUI and fonts: the view font and the Japanese labels
