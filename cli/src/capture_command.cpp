@@ -7,10 +7,12 @@
 #include "device/clock.h"
 #include "device/libusb_driver.h"
 #include "device/tracing_driver.h"
+#include "sim_options.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cmath>
+#include <memory>
 #include <ostream>
 
 #if PULSARA_HAVE_FIRMWARE_IMAGE
@@ -31,6 +33,7 @@ struct CaptureOptions {
     double timeoutSeconds = 60.0;
     bool traceIo = false;
     std::filesystem::path output;
+    SimCliOptions sim;
 };
 
 constexpr std::array<std::string_view, 4> kConditionNames = {"rising", "falling", "high", "low"};
@@ -81,13 +84,8 @@ void AddCaptureCommand(CLI::App& app, CommandContext& context) {
         ->check(CLI::Range(0.1, 86400.0));
     cmd->add_flag("--trace-io", options->traceIo, "print every I/O control on stderr");
     cmd->add_option("-o,--output", options->output, "capture file to write (.wfa)")->required();
+    AddSimOptions(*cmd, options->sim);
     cmd->callback([options, &context] {
-        if (options->board == "sim") {
-            context.err << "pulsara-cli: the simulated board (--board sim) is not available in "
-                           "this build yet; use --board usb with a board attached\n";
-            context.exitCode = 1;
-            return;
-        }
         const auto capture = StartUpOrReport(options->definition, context);
         if (!capture) {
             return;
@@ -104,18 +102,30 @@ void AddCaptureCommand(CLI::App& app, CommandContext& context) {
                            "(firmware/ was not built); only a board that already runs the "
                            "pulsara firmware can be used\n";
         }
-        LibusbDriver usb;
-        if (!usb.initError().empty()) {
-            context.err << "pulsara-cli: " << usb.initError() << "\n";
-        }
-        TracingDriver traced{usb, context.err};
-        EzusbDriver& driver = options->traceIo ? static_cast<EzusbDriver&>(traced) : usb;
+        SystemClock clock;
         BoardCaptureRequest request;
         request.instance = options->instance;
         request.timeout = std::chrono::milliseconds(
             static_cast<std::int64_t>(std::llround(options->timeoutSeconds * 1000.0)));
         request.output = options->output;
-        SystemClock clock;
+        std::unique_ptr<EzusbDriver> backend;
+        if (options->board == "sim") {
+            const SimOptions sim = options->sim.ToSimOptions();
+            backend = std::make_unique<SimDriver>(sim, clock);
+            request.lockDirectory = SimLockDirectory();
+            // Board time does not wait for the wall clock: poll at once, and often.
+            if (sim.speed == 0.0) {
+                request.pollInterval = std::chrono::milliseconds(10);
+            }
+        } else {
+            auto usb = std::make_unique<LibusbDriver>();
+            if (!usb->initError().empty()) {
+                context.err << "pulsara-cli: " << usb->initError() << "\n";
+            }
+            backend = std::move(usb);
+        }
+        TracingDriver traced{*backend, context.err};
+        EzusbDriver& driver = options->traceIo ? static_cast<EzusbDriver&>(traced) : *backend;
         context.exitCode =
             RunBoardCapture(driver, *capture, image, request, clock, context.out, context.err);
     });

@@ -223,6 +223,7 @@ void Ezusb::portWritten(Port port) {
 
 std::uint8_t Ezusb::regRead(std::uint16_t a) {
     Impl& s = *impl_;
+    ++s.touches;
     if (a >= IN0BC - 1 && a <= OutCs(7) + 1) {
         const int idx = (a - 0x7FB4) / 2;
         const bool isIn = idx < 8;
@@ -305,6 +306,7 @@ std::uint8_t Ezusb::regRead(std::uint16_t a) {
 
 void Ezusb::regWrite(std::uint16_t a, std::uint8_t v) {
     Impl& s = *impl_;
+    ++s.touches;
     if (a >= IN0BC - 1 && a <= OutCs(7) + 1) {
         const int idx = (a - 0x7FB4) / 2;
         const bool isIn = idx < 8;
@@ -552,6 +554,69 @@ void Ezusb::advance(std::uint64_t n) {
             }
         }
     }
+}
+
+// Start-of-frame requests that fell due while the core ran on its own.
+void Ezusb::settleFrames() {
+    Impl& s = *impl_;
+    if (!options_.startOfFrames || cpu_.cycles() < s.nextSof)
+        return;
+    const std::uint64_t due = (cpu_.cycles() - s.nextSof) / kCyclesPerFrame + 1;
+    s.nextSof += due * kCyclesPerFrame;
+    if (connected() && !s.suspended) {
+        s.frame = static_cast<std::uint16_t>((s.frame + due) & 0x7FF);
+        setUsbIrq(s.usbirq, kUsbirqSof);
+    }
+}
+
+void Ezusb::snapshotInto(std::vector<std::uint8_t>& out) const {
+    out.clear();
+    out.push_back(static_cast<std::uint8_t>(cpu_.pc()));
+    out.push_back(static_cast<std::uint8_t>(cpu_.pc() >> 8));
+    for (unsigned a = 0; a < 256; ++a)
+        out.push_back(cpu_.iram(static_cast<std::uint8_t>(a)));
+    for (unsigned a = 0x80; a < 0x100; ++a)
+        out.push_back(cpu_.sfrLatch(static_cast<std::uint8_t>(a)));
+    out.insert(out.end(), mem_.begin(), mem_.begin() + kEzusbRamEnd);
+    out.insert(out.end(), mem_.begin() + 0x7B40, mem_.begin() + 0x7F40);
+    out.insert(out.end(), mem_.begin() + 0x2000, mem_.begin() + 0x2800);
+}
+
+std::uint64_t Ezusb::skipIdleLoop(std::uint64_t cycles) {
+    Impl& s = *impl_;
+    // A pass longer than this is no idle loop worth the comparison.
+    constexpr std::uint64_t kLongestPass = 2000;
+    if (cycles == 0 || cpuHeld() || cpu_.idle())
+        return 0;
+    if (options_.startOfFrames && (s.regs[USBIEN & 0xFF] & kUsbirqSof))
+        return 0;
+    s.stopOnEvent = false;
+    snapshotInto(s.idleBefore);
+    const std::uint16_t head = cpu_.pc();
+    const std::uint64_t start = cpu_.cycles();
+    const std::uint64_t touches = s.touches;
+    RunLimits first;
+    first.maxInstructions = 1;
+    first.maxCycles = cycles;
+    (void)cpu_.run(first);
+    bool back = cpu_.pc() == head;
+    if (!back && cpu_.cycles() - start < cycles) {
+        RunLimits rest;
+        rest.maxCycles = std::min(cycles - (cpu_.cycles() - start), kLongestPass);
+        rest.stopPc = head;
+        back = cpu_.run(rest) == StopReason::Pc;
+    }
+    settleFrames();
+    const std::uint64_t pass = cpu_.cycles() - start;
+    if (!back || pass == 0 || pass >= cycles || s.touches != touches)
+        return 0;
+    snapshotInto(s.idleAfter);
+    if (s.idleAfter != s.idleBefore)
+        return 0;
+    const std::uint64_t skip = (cycles - pass) / pass * pass;
+    cpu_.addIdleCycles(skip);
+    settleFrames();
+    return skip;
 }
 
 StopReason Ezusb::run(std::uint64_t cycles) {

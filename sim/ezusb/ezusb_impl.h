@@ -42,6 +42,10 @@ struct Ezusb::Impl {
     bool suspended = false;
     bool wasConnected = false;
 
+    // Counts register reads and writes: a loop that makes none cannot see time pass.
+    std::uint64_t touches = 0;
+    std::vector<std::uint8_t> idleBefore, idleAfter; // skipIdleLoop's snapshots
+
     // Set while a host call waits: USB-visible register writes stop the CPU.
     bool stopOnEvent = false;
 

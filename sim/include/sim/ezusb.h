@@ -160,6 +160,12 @@ public:
     // strobe, and at least every kPollCycles), or the budget is spent. True when done.
     static constexpr std::uint64_t kPollCycles = 1000;
     bool runUntil(const std::function<bool()>& done, std::uint64_t budgetCycles);
+    // When the 8051 spins in a loop whose pass touches no chip register and ends in the
+    // state it began with (PC, internal RAM, SFRs, RAM, endpoint buffers), nothing can
+    // change until the host or the board acts: skips whole passes up to `cycles` of board
+    // time and returns the cycles skipped. Otherwise returns 0 after running at most one
+    // pass. Start-of-frame interrupts that the firmware enables rule skipping out.
+    std::uint64_t skipIdleLoop(std::uint64_t cycles);
     [[nodiscard]] std::uint64_t cycles() const { return cpu_.cycles(); }
     [[nodiscard]] bool cpuHeld() const { return (cpucs_ & 1) != 0; }
 
@@ -198,6 +204,8 @@ private:
     void usbEvent();
     void updateConnection();
     void advance(std::uint64_t cycles);
+    void settleFrames();
+    void snapshotInto(std::vector<std::uint8_t>& out) const;
     bool waitFor(const std::function<bool()>& cond, std::uint64_t end);
     void packetTime(std::size_t bytes);
     UsbResult fail(UsbStatus status, std::uint64_t start, std::string message);

@@ -1,0 +1,29 @@
+#include "sim_options.h"
+
+#include <CLI/CLI.hpp>
+
+namespace pulsara::cli {
+
+SimOptions SimCliOptions::ToSimOptions() const {
+    // The option checks have already limited every value.
+    return {boards, ParseSimBoot(boot).value_or(SimBoot::Old), speed};
+}
+
+void AddSimOptions(CLI::App& command, SimCliOptions& options) {
+    command
+        .add_option("--sim-boards", options.boards,
+                    "simulated boards at instances 0..N-1 (--board sim; default 1)")
+        ->check(CLI::Range(1, kMaxSimBoards));
+    command
+        .add_option("--sim-boot", options.boot,
+                    "what the simulated boards boot: old (firmware \"V099\", reloaded at "
+                    "connect), current (no reload) or blank (no EEPROM); default old")
+        ->check(CLI::IsMember({"old", "current", "blank"}));
+    command
+        .add_option("--sim-speed", options.speed,
+                    "board seconds per real second (default 1: a 1KHz capture takes 33 s); 0: "
+                    "no waiting, a capture completes as soon as it is polled")
+        ->check(CLI::Range(0.0, 1e6));
+}
+
+} // namespace pulsara::cli

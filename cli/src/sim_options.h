@@ -1,0 +1,24 @@
+#pragma once
+// The options that shape the simulated board (--board sim), shared by list and capture.
+
+#include "sim/sim_driver.h"
+
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace pulsara::cli {
+
+struct SimCliOptions {
+    int boards = 1;
+    std::string boot = "old";
+    double speed = 1.0;
+
+    [[nodiscard]] SimOptions ToSimOptions() const;
+};
+
+void AddSimOptions(CLI::App& command, SimCliOptions& options);
+
+} // namespace pulsara::cli

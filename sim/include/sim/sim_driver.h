@@ -1,0 +1,95 @@
+#pragma once
+// The simulated boards as an EzusbDriver backend: instances 0..N-1, each our firmware on
+// the emulated chip. The five I/O controls become what the vendor driver does on the bus:
+// 0xA0 control transfers, GET_DESCRIPTOR for strings, bulk pipe n = the n-th endpoint of
+// the board's interface. No threads: each call runs the chip as long as it needs.
+//
+// Board time follows the wall clock times `speed` between calls (speed 0: it stands still,
+// except that a running capture completes as soon as it is polled and a re-enumerating
+// board is back as soon as it is opened). A board first seen has long been plugged in: it
+// has booted and been enumerated.
+//
+//   SystemClock clock;
+//   SimDriver driver{{.boards = 1, .boot = SimBoot::Old, .speed = 1.0}, clock};
+//   DeviceLink link{driver, std::cout, SimLockDirectory()};
+
+#include "device/clock.h"
+#include "device/ezusb_driver.h"
+#include "sim/board.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pulsara {
+
+[[nodiscard]] std::optional<SimBoot> ParseSimBoot(std::string_view text); // old|current|blank
+[[nodiscard]] std::string_view SimBootName(SimBoot boot);
+
+inline constexpr int kMaxSimBoards = kMaxInstances;
+
+struct SimOptions {
+    int boards = 1; // 1..8
+    SimBoot boot = SimBoot::Old;
+    double speed = 1.0; // board seconds per wall second; 0: no waiting
+};
+
+// Claims of simulated boards live apart from real boards' (a subdirectory of the default
+// lock directory), so a copy on the simulator never blocks one on a real board.
+[[nodiscard]] std::filesystem::path SimLockDirectory();
+
+class SimDriver final : public EzusbDriver {
+public:
+    // wallClock: the real SystemClock in the programs; tests pass a virtual one, or use
+    // speed 0 and drive board time by hand with RunBoard.
+    SimDriver(SimOptions options, Clock& wallClock);
+    SimDriver(const SimDriver&) = delete;
+    SimDriver& operator=(const SimDriver&) = delete;
+    ~SimDriver() override;
+
+    [[nodiscard]] DriverHandle Open(int instance) override;
+    void Close(DriverHandle handle) override;
+    IoResult IoControl(DriverHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,
+                       std::span<std::uint8_t> output) override;
+    [[nodiscard]] std::string DescribeInstance(int instance) override;
+
+    // --- tests and tools ------------------------------------------------------------------
+    [[nodiscard]] const SimOptions& options() const { return options_; }
+    // Board n, booted and enumerated (n must be below options().boards).
+    [[nodiscard]] Board& board(int instance);
+    // Runs board n for `cycles` of board time beyond where the wall clock has brought it,
+    // enumerating it whenever it comes onto the bus.
+    void RunBoard(int instance, std::uint64_t cycles);
+
+private:
+    struct Slot;
+    Slot* SlotFor(int instance);
+    void Settle(Slot& slot);
+    void CatchUp(Slot& slot);
+    void RunTo(Slot& slot, std::uint64_t targetCycle);
+    bool Enumerate(Slot& slot);
+    IoResult VendorRequest(Slot& slot, std::span<const std::uint8_t> input,
+                           std::span<std::uint8_t> output);
+    IoResult AnchorDownload(Slot& slot, std::span<const std::uint8_t> image);
+    IoResult StringDescriptor(Slot& slot, std::span<const std::uint8_t> input,
+                              std::span<std::uint8_t> output);
+    IoResult Bulk(Slot& slot, bool toDevice, std::span<const std::uint8_t> input,
+                  std::span<std::uint8_t> output);
+
+    SimOptions options_;
+    Clock& wall_;
+    std::vector<std::unique_ptr<Slot>> slots_;
+    struct OpenHandle {
+        int instance = 0;
+        std::uint32_t connection = 0; // the chip's connect count at the open
+    };
+    std::map<DriverHandle, OpenHandle> open_;
+    DriverHandle nextHandle_ = 1;
+};
+
+} // namespace pulsara
