@@ -1,14 +1,13 @@
 #include "capture/capture_files.h"
 
 #include "capture/definition_text.h"
+#include "temporary_file.h"
 #include "text_file.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <memory>
 #include <string_view>
@@ -17,89 +16,11 @@
 namespace pulsara {
 namespace {
 
+using detail::TemporaryFile;
+
 std::string ErrnoText(int error) {
     return std::strerror(error);
 }
-
-// A file written beside its final name and renamed into place only when complete, so a
-// failed save never leaves a half-written file where the previous one was.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(const std::filesystem::path& target) : target_(target) {
-        static std::atomic<unsigned> counter{0};
-        path_ = target;
-        path_ += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ < 0) {
-            error_ = ErrnoText(errno);
-        }
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    ~TemporaryFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        if (!committed_) {
-            ::unlink(path_.c_str());
-        }
-    }
-
-    [[nodiscard]] bool Write(const void* data, std::size_t size) {
-        if (fd_ < 0) {
-            return false;
-        }
-        const auto* bytes = static_cast<const char*>(data);
-        while (size > 0) {
-            const auto n = ::write(fd_, bytes, size);
-            if (n < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                error_ = ErrnoText(errno);
-                return false;
-            }
-            bytes += n;
-            size -= static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-
-    // Flushes and closes; the data is complete on disk when this succeeds.
-    [[nodiscard]] bool Finish() {
-        if (fd_ < 0) {
-            return false;
-        }
-        const bool synced = ::fsync(fd_) == 0;
-        if (!synced) {
-            error_ = ErrnoText(errno);
-        }
-        const bool closed = ::close(fd_) == 0;
-        if (!closed && synced) {
-            error_ = ErrnoText(errno);
-        }
-        fd_ = -1;
-        return synced && closed;
-    }
-
-    [[nodiscard]] bool Commit() {
-        if (::rename(path_.c_str(), target_.c_str()) != 0) {
-            error_ = ErrnoText(errno);
-            return false;
-        }
-        committed_ = true;
-        return true;
-    }
-
-    [[nodiscard]] const std::string& Error() const { return error_; }
-
-private:
-    std::filesystem::path target_;
-    std::filesystem::path path_;
-    int fd_ = -1;
-    bool committed_ = false;
-    std::string error_;
-};
 
 std::string FormatSettingsLine(const CaptureSettings& s, std::int32_t horizontalPos) {
     char line[128];

@@ -13,6 +13,8 @@ int main(int argc, char** argv) {
     pulsara::cli::AddListCommand(app, context);
     pulsara::cli::AddCaptureCommand(app, context);
     pulsara::cli::AddRenderCommand(app, context);
+    pulsara::cli::AddExportCommand(app, context);
+    pulsara::cli::AddImportCommand(app, context);
     CLI11_PARSE(app, argc, argv);
     return context.exitCode;
 }

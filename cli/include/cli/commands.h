@@ -21,5 +21,7 @@ void AddCopyCommand(CLI::App& app, CommandContext& context);
 void AddListCommand(CLI::App& app, CommandContext& context);
 void AddCaptureCommand(CLI::App& app, CommandContext& context);
 void AddRenderCommand(CLI::App& app, CommandContext& context);
+void AddExportCommand(CLI::App& app, CommandContext& context);
+void AddImportCommand(CLI::App& app, CommandContext& context);
 
 } // namespace pulsara::cli

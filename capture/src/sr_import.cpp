@@ -1,0 +1,270 @@
+// sigrok session import: channels in order onto probes, unit size up to 4 bytes.
+
+#include "exchange_settings.h"
+#include "sr_session.h"
+#include "zip_archive.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <map>
+
+namespace pulsara::detail {
+namespace {
+
+constexpr std::size_t kMaxMetadataBytes = 1 << 20;
+
+std::string Member(const std::string& name) {
+    return "archive member \"" + name + "\"";
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+std::optional<long> ParseInt(std::string_view text) {
+    if (text.empty() || text.size() > 9) {
+        return std::nullopt;
+    }
+    long value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// "200 kHz", "16.666667 MHz", "3846154 Hz", "1000000": whole hertz.
+std::optional<std::uint64_t> ParseSampleRate(std::string_view text) {
+    const std::string copy(text);
+    char* end = nullptr;
+    const double value = std::strtod(copy.c_str(), &end);
+    if (end == copy.c_str() || !(value > 0) || value > 1e12) {
+        return std::nullopt;
+    }
+    std::string_view unit = Trim(std::string_view(end));
+    double scale = 1;
+    if (!unit.empty() && (unit[0] == 'k' || unit[0] == 'K' || unit[0] == 'M' || unit[0] == 'G')) {
+        scale = unit[0] == 'G' ? 1e9 : (unit[0] == 'M' ? 1e6 : 1e3);
+        unit.remove_prefix(1);
+    }
+    if (!unit.empty() && unit != "Hz") {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(std::llround(value * scale));
+}
+
+struct Metadata {
+    std::string capturefile;
+    std::map<std::string, std::pair<std::string, long>> keys; // value and line
+};
+
+// The first [device N] section that names a logic capture.
+std::optional<std::string> ParseMetadata(const std::string& text, Metadata& device) {
+    std::string section;
+    Metadata current;
+    long line = 0;
+    bool found = false;
+    const auto finishSection = [&] {
+        if (!found && section.starts_with("device ") && current.keys.count("capturefile") != 0) {
+            device = current;
+            device.capturefile = current.keys["capturefile"].first;
+            found = true;
+        }
+        current = {};
+    };
+    for (std::size_t start = 0; start < text.size();) {
+        const auto end = std::min(text.find('\n', start), text.size());
+        const auto raw = Trim(std::string_view(text).substr(start, end - start));
+        start = end + 1;
+        ++line;
+        if (raw.empty() || raw[0] == '#' || raw[0] == ';') {
+            continue;
+        }
+        if (raw.front() == '[') {
+            if (raw.back() != ']') {
+                return Member("metadata") + ", line " + std::to_string(line) +
+                       ": section header \"" + std::string(raw) + "\" is not closed by ']'";
+            }
+            finishSection();
+            section = raw.substr(1, raw.size() - 2);
+            continue;
+        }
+        const auto equals = raw.find('=');
+        if (equals == std::string_view::npos) {
+            return Member("metadata") + ", line " + std::to_string(line) + ": \"" +
+                   std::string(raw.substr(0, 40)) + "\" is not key=value";
+        }
+        current.keys[std::string(Trim(raw.substr(0, equals)))] = {
+            std::string(Trim(raw.substr(equals + 1))), line};
+    }
+    finishSection();
+    if (!found) {
+        return Member("metadata") + " names no logic capture (no [device] section with "
+                                    "capturefile=); the file holds no samples pulsara can read";
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> ReadSr(const std::filesystem::path& path, ImportedCapture& imported) {
+    ZipReader zip;
+    if (!zip.Open(path)) {
+        return "it is not a readable zip archive (" + zip.Error() +
+               "); a sigrok session file is one";
+    }
+    std::string text;
+    bool tooLong = false;
+    if (!zip.Has("version")) {
+        return Member("version") + " is missing; this is not a sigrok session file";
+    }
+    if (!zip.Read("version", 16, text, tooLong)) {
+        return Member("version") + " cannot be read: " + zip.Error();
+    }
+    const auto version = Trim(text.substr(0, text.find('\n')));
+    if (version != "1" && version != "2") {
+        return Member("version") + " holds \"" + std::string(version.substr(0, 16)) +
+               "\"; pulsara reads sigrok session files of versions 1 and 2";
+    }
+    if (!zip.Has("metadata")) {
+        return Member("metadata") + " is missing; it names the channels and the sample rate";
+    }
+    if (!zip.Read("metadata", kMaxMetadataBytes, text, tooLong) || tooLong) {
+        return Member("metadata") +
+               (tooLong ? " is larger than 1 MiB" : " cannot be read: " + zip.Error());
+    }
+    Metadata device;
+    if (auto error = ParseMetadata(text, device)) {
+        return error;
+    }
+    const auto at = [&](const std::string& key) {
+        return Member("metadata") + ", line " + std::to_string(device.keys[key].second) + ": ";
+    };
+    if (device.keys.count("total probes") == 0) {
+        return Member("metadata") + " does not give \"total probes\"";
+    }
+    const auto channels = ParseInt(device.keys["total probes"].first);
+    if (!channels || *channels < 1 || *channels > 32) {
+        return at("total probes") + "the capture has \"" + device.keys["total probes"].first +
+               "\" logic channels; pulsara reads 1 to 32 (its 32 probes)";
+    }
+    long unitSize = 1;
+    if (device.keys.count("unitsize") != 0) {
+        const auto parsed = ParseInt(device.keys["unitsize"].first);
+        if (!parsed || *parsed < 1 || *parsed > 4) {
+            return at("unitsize") + "unit size \"" + device.keys["unitsize"].first +
+                   "\"; pulsara reads samples of 1 to 4 bytes";
+        }
+        unitSize = *parsed;
+    }
+    if (*channels > unitSize * 8) {
+        return at("total probes") + std::to_string(*channels) + " channels do not fit samples of " +
+               std::to_string(unitSize) + " byte(s)";
+    }
+    if (device.keys.count("samplerate") != 0) {
+        const auto hz = ParseSampleRate(device.keys["samplerate"].first);
+        if (!hz) {
+            return at("samplerate") + "sample rate \"" + device.keys["samplerate"].first +
+                   "\" is not a number of Hz, kHz, MHz or GHz";
+        }
+        imported.rateIndex = RateIndexForHz(*hz);
+    }
+    if (device.keys.count("total analog") != 0 && device.keys["total analog"].first != "0") {
+        imported.warnings.push_back("the file's " + device.keys["total analog"].first +
+                                    " analog channel(s) were not read");
+    }
+
+    // The samples: <capturefile>-1, -2, ... in order (older files: <capturefile> alone).
+    const auto unit = static_cast<std::size_t>(unitSize);
+    const std::size_t wanted = static_cast<std::size_t>(kSampleCount) * unit;
+    std::string data;
+    std::string lastMember;
+    bool cut = false;
+    for (int chunk = 1;; ++chunk) {
+        std::string name = device.capturefile + "-" + std::to_string(chunk);
+        if (chunk == 1 && !zip.Has(name) && zip.Has(device.capturefile)) {
+            name = device.capturefile;
+        }
+        if (!zip.Has(name)) {
+            if (chunk == 1) {
+                return Member(name) + " with the samples is missing";
+            }
+            break;
+        }
+        if (data.size() == wanted) {
+            cut = true;
+            break;
+        }
+        std::string piece;
+        if (!zip.Read(name, wanted - data.size(), piece, tooLong)) {
+            return Member(name) + " cannot be read (" + zip.Error() + "); the archive is damaged";
+        }
+        data += piece;
+        lastMember = name;
+        if (tooLong) {
+            cut = true;
+            break;
+        }
+        if (name == device.capturefile) {
+            break;
+        }
+    }
+    if (!cut && data.size() % unit != 0) {
+        return Member(lastMember) + " ends inside a sample: the samples hold " +
+               std::to_string(data.size()) + " bytes, not a whole number of " +
+               std::to_string(unit) + "-byte samples";
+    }
+    const std::uint32_t mask = *channels == 32 ? 0xFFFFFFFFU : ((1U << *channels) - 1U);
+    const std::size_t count = data.size() / unit;
+    auto& samples = *imported.samples;
+    for (std::size_t s = 0; s < count; ++s) {
+        std::uint32_t word = 0;
+        for (std::size_t b = 0; b < unit; ++b) {
+            word |= static_cast<std::uint32_t>(static_cast<unsigned char>(data[s * unit + b]))
+                    << (8 * b);
+        }
+        word &= mask;
+        for (std::size_t b = 0; b < 4; ++b) {
+            samples[s * 4 + b] = static_cast<std::uint8_t>(word >> (8 * b));
+        }
+    }
+    imported.samplesCovered = static_cast<int>(count);
+    if (cut) {
+        imported.warnings.push_back("the file holds more than " + std::to_string(kSampleCount) +
+                                    " samples; only the first " + std::to_string(kSampleCount) +
+                                    " were read");
+    } else if (count < static_cast<std::size_t>(kSampleCount)) {
+        imported.warnings.push_back("the file holds " + std::to_string(count) +
+                                    " samples; samples " + std::to_string(count) + " to " +
+                                    std::to_string(kSampleCount - 1) + " read as 0");
+    }
+    // Channels named P<n> at their own index n are the ones our export found no row for;
+    // when every channel is named so, each still gets a row.
+    for (const bool skipUnshown : {true, false}) {
+        for (long c = 0; c < *channels; ++c) {
+            const auto key = "probe" + std::to_string(c + 1);
+            if (device.keys.count(key) == 0) {
+                continue;
+            }
+            const auto& name = device.keys[key].first;
+            if (skipUnshown && name == "P" + std::to_string(c)) {
+                continue;
+            }
+            imported.rows.push_back({name, {static_cast<int>(c)}});
+        }
+        if (!imported.rows.empty()) {
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace pulsara::detail

@@ -1,0 +1,28 @@
+#pragma once
+// sigrok session files (.sr): a zip archive of "version" ("2"), "metadata" (an INI text
+// naming the channels, the sample rate and the bytes per sample) and the raw samples in
+// members "logic-1-1", "logic-1-2", ...
+
+#include "capture/capture.h"
+#include "imported_capture.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pulsara::detail {
+
+// The metadata member of a capture's session file: 32 channels, 4 bytes a sample.
+[[nodiscard]] std::string SrMetadata(const Capture& capture, std::vector<std::string>& warnings);
+
+// The whole archive, or nothing with error set.
+[[nodiscard]] std::optional<std::string>
+WriteSr(const Capture& capture, std::vector<std::string>& warnings, std::string& error);
+
+// Fills imported from the session file at path, or returns what is wrong with it (naming
+// the archive member and, in the metadata, the line).
+[[nodiscard]] std::optional<std::string> ReadSr(const std::filesystem::path& path,
+                                                ImportedCapture& imported);
+
+} // namespace pulsara::detail

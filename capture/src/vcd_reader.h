@@ -1,0 +1,16 @@
+#pragma once
+// Reading a VCD into the capture's samples and rows.
+
+#include "imported_capture.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace pulsara::detail {
+
+// Fills imported from the VCD at path, or returns what is wrong with it (naming the line).
+[[nodiscard]] std::optional<std::string> ReadVcd(const std::filesystem::path& path,
+                                                 ImportedCapture& imported);
+
+} // namespace pulsara::detail
