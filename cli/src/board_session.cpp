@@ -2,6 +2,7 @@
 
 #include "capture/capture_files.h"
 #include "capture/labels.h"
+#include "device/capture_cycle.h"
 #include "device/capture_protocol.h"
 #include "device/device_link.h"
 #include "device/firmware_loader.h"
@@ -102,7 +103,12 @@ int RunBoardCapture(EzusbDriver& driver, Capture& capture, std::span<const std::
     }
     const int instance = link.openedInstance;
     (void)SendStartupCommand(link);
-    if (!StartCapture(link, capture.settings)) {
+    CaptureCycle cycle;
+    const CaptureSettings& wanted = capture.settings;
+    const auto start = StartStop(
+        cycle, link, capture,
+        {wanted.rateIndex, wanted.triggerPosition, wanted.triggerCondition, wanted.triggerProbe});
+    if (!start.settingsSent) {
         err << "pulsara-cli: board instance " << instance
             << " did not take the capture settings; unplug it, plug it in again and retry\n";
         return 1;
@@ -115,14 +121,18 @@ int RunBoardCapture(EzusbDriver& driver, Capture& capture, std::span<const std::
         << SettingsText(capture.settings) << "); waiting up to " << seconds(request.timeout)
         << " s\n";
 
-    const auto start = clock.Now();
+    const auto started = clock.Now();
+    // A fresh view starts at 0; the completed capture moves it to the trigger.
+    std::int32_t h = 0;
     int polls = 0;
     int unanswered = 0;
     for (;;) {
         clock.SleepFor(request.pollInterval);
         ++polls;
-        const auto result = PollCapture(link, capture);
-        if (result == PollResult::Complete) {
+        const TickResult tick = CaptureTick(cycle, link, capture, h);
+        const PollResult result = tick.poll;
+        if (tick.completed()) {
+            h = tick.horizontalPos;
             break;
         }
         if (result == PollResult::ReadOutFailed) {
@@ -134,7 +144,7 @@ int RunBoardCapture(EzusbDriver& driver, Capture& capture, std::span<const std::
         if (result == PollResult::StatusFailed) {
             ++unanswered;
         }
-        if (clock.Now() - start >= request.timeout) {
+        if (clock.Now() - started >= request.timeout) {
             err << "pulsara-cli: no capture completed within " << seconds(request.timeout) << " s";
             if (unanswered == polls) {
                 err << "; board instance " << instance << " answered none of the " << polls
@@ -148,8 +158,6 @@ int RunBoardCapture(EzusbDriver& driver, Capture& capture, std::span<const std::
         }
     }
 
-    // A fresh view starts at 0; the completed capture moves it to the trigger.
-    const std::int32_t h = PostCaptureScrollPos(capture.settings.triggerPosition, 0);
     const auto save = SaveCapture(capture, request.output, h);
     if (!save.ok) {
         err << "pulsara-cli: " << save.error << "\n";

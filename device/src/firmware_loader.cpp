@@ -124,9 +124,9 @@ ConnectResult ConnectBoard(int instance, DeviceLink& link, std::span<const std::
 }
 
 ConnectResult ConnectAtStartup(DeviceLink& link, std::span<const std::uint8_t> image, Clock& clock,
-                               ConnectEvents& events) {
+                               ConnectEvents& events, int instance) {
     auto result =
-        ConnectBoard(-1, link, image, kExpectedDescriptor1, kExpectedDescriptor2, clock, &events);
+        ConnectBoard(instance, link, image, kExpectedDescriptor1, kExpectedDescriptor2, clock, &events);
     if (!result.ok()) {
         events.ConnectFailed(kConnectFailureMessage, result);
     }

@@ -16,23 +16,6 @@
 
 namespace pulsara::cli {
 
-// Where the view is put after a completed capture, so the trigger stands in its fixed
-// column: TOP at the range's minimum, CENTER at -17, LAST at the maximum. Any other
-// position leaves the view where it was.
-[[nodiscard]] constexpr std::int32_t PostCaptureScrollPos(std::int32_t triggerPosition,
-                                                          std::int32_t current) {
-    switch (triggerPosition) {
-    case 0:
-        return kHorizontalScrollMin;
-    case 1:
-        return -17;
-    case 2:
-        return kHorizontalScrollMax;
-    default:
-        return current;
-    }
-}
-
 // Lines "  instance N: <identity>: <state>" for each instance the backend has.
 // Returns how many instances it found.
 int ListBoards(EzusbDriver& driver, const std::filesystem::path& lockDirectory, std::ostream& out);

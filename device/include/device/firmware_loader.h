@@ -69,9 +69,10 @@ public:
                                          std::string_view expected1, std::string_view expected2,
                                          Clock& clock, ConnectEvents* events = nullptr);
 
-// ConnectBoard(-1, ..., "WFFW", "V100"), the connect-failure message when it fails, and
-// in every case the start-up command.
+// ConnectBoard(instance, ..., "WFFW", "V100"), the connect-failure message when it fails,
+// and in every case the start-up command. The program passes -1 (the first free board)
+// unless the user named an instance.
 ConnectResult ConnectAtStartup(DeviceLink& link, std::span<const std::uint8_t> image, Clock& clock,
-                               ConnectEvents& events);
+                               ConnectEvents& events, int instance = -1);
 
 } // namespace pulsara

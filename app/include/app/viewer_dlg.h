@@ -1,0 +1,89 @@
+#pragma once
+// The main window: START/STOP, the four lists, LOAD, SAVE, the drawing frame and its two
+// scroll bars. The handlers keep the original names; the positions live in the scroll bars
+// and are read from them at every use. The capture cycle itself is device/'s CaptureCycle.
+
+#include "capture/capture.h"
+#include "device/capture_cycle.h"
+#include "device/device_link.h"
+
+#include <QDialog>
+#include <QIcon>
+
+#include <memory>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QScrollBar;
+class QTimer;
+
+namespace Ui {
+class CViewerDlg;
+}
+
+namespace pulsara {
+
+class ViewFrame;
+class ViewerServices;
+
+class CViewerDlg final : public QDialog {
+    Q_OBJECT
+public:
+    CViewerDlg(Capture& capture, DeviceLink& link, ViewerServices& services,
+               QWidget* parent = nullptr);
+    ~CViewerDlg() override;
+
+    // Message handlers, public so the window's behaviour can be driven as messages would.
+    void OnHScroll(int code, int position);
+    void OnVScroll(int code, int position);
+    void OnStartStop();
+    void OnTimer();
+    void OnLoad();
+    void OnSave();
+    void OnAbout();
+    // A button press at a point of the main window's client area; step -1 for the left
+    // button (previous change), +1 for the right (next change).
+    void OnButtonDown(QPoint point, int step);
+
+    [[nodiscard]] QScrollBar& horizontalBar() const;
+    [[nodiscard]] QScrollBar& verticalBar() const;
+    [[nodiscard]] QPushButton& startButton() const;
+    [[nodiscard]] QPushButton& loadButton() const;
+    [[nodiscard]] QPushButton& saveButton() const;
+    [[nodiscard]] QPushButton& aboutButton() const;
+    [[nodiscard]] QComboBox& rateList() const;
+    [[nodiscard]] QComboBox& positionList() const;
+    [[nodiscard]] QComboBox& conditionList() const;
+    [[nodiscard]] QComboBox& probeList() const;
+    [[nodiscard]] ViewFrame& frame() const;
+    [[nodiscard]] QLabel& statusLabel() const;
+    [[nodiscard]] const QTimer& timer() const { return *timer_; }
+    [[nodiscard]] const CaptureCycle& cycle() const { return cycle_; }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void OnInitDialog();
+    void SelectCombos();
+    // Scroll-bar actions as the scroll codes a scroll message carries.
+    void OnScrollAction(QScrollBar& bar, int action);
+    void ApplyScroll(QScrollBar& bar, int position, bool changed);
+    void ShowStatus(const QString& text);
+
+    Capture& capture_;
+    DeviceLink& link_;
+    ViewerServices& services_;
+    std::unique_ptr<Ui::CViewerDlg> ui_;
+    QTimer* timer_ = nullptr;
+    QIcon icon_;
+    CaptureCycle cycle_;
+};
+
+// The dialog font: "MS P Gothic" 9 point, stood in for by an installed Japanese
+// proportional face.
+[[nodiscard]] QFont DialogFont();
+
+} // namespace pulsara

@@ -1,0 +1,97 @@
+#include "app/viewer_app.h"
+
+#include "app/viewer_dlg.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QVBoxLayout>
+#include <QWidget>
+
+namespace pulsara {
+
+CViewerApp::CViewerApp(const StartupEnvironment& environment)
+    : capture_(std::make_unique<Capture>()),
+      link_(environment.driver, environment.deviceMessages, environment.lockDirectory) {
+    connect_ = ConnectAtStartup(link_, environment.firmwareImage, environment.clock, environment.ui,
+                                environment.instance);
+    environment.ui.ConnectDone();
+    definition_ = LoadDefinitionFile(*capture_, environment.workingDirectory);
+    if (definition_.source == DefinitionFileLoad::Source::DefaultInMemory) {
+        environment.ui.DefinitionWarning(definition_.warning);
+    }
+}
+
+CViewerApp::~CViewerApp() = default;
+
+void CViewerApp::InitInstance(ViewerServices& services) {
+    CViewerDlg dialog(*capture_, link_, services);
+    (void)dialog.exec();
+}
+
+struct QtStartupUi::ProgressWindow {
+    QWidget window;
+    QLabel* label = nullptr;
+};
+
+QtStartupUi::QtStartupUi() = default;
+QtStartupUi::~QtStartupUi() = default;
+
+void QtStartupUi::Progress(std::string_view line) {
+    const QString text = QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+    // A board that runs our firmware says one line and is done; a window only for a reload.
+    if (!progress_ && ++lines_ < 2) {
+        return;
+    }
+    if (!progress_) {
+        progress_ = std::make_unique<ProgressWindow>();
+        auto& window = progress_->window;
+        window.setWindowTitle(QStringLiteral("pulsara"));
+        auto* layout = new QVBoxLayout(&window);
+        progress_->label = new QLabel(&window);
+        progress_->label->setMinimumWidth(360);
+        auto* busy = new QProgressBar(&window);
+        busy->setRange(0, 0); // no end known: the board comes back when it does
+        layout->addWidget(progress_->label);
+        layout->addWidget(busy);
+        window.show();
+    }
+    progress_->label->setText(text);
+    QApplication::processEvents();
+}
+
+void QtStartupUi::ConnectDone() {
+    progress_.reset();
+}
+
+void QtStartupUi::ConnectFailed(std::string_view message, const ConnectResult& result) {
+    progress_.reset();
+    const QString text = QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())) +
+                         QStringLiteral("\n\n") +
+                         QString::fromStdString(ExplainConnectFailure(result));
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("pulsara"), text, QMessageBox::Ok);
+    box.exec();
+}
+
+void QtStartupUi::DefinitionWarning(std::string_view text) {
+    progress_.reset();
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("pulsara"),
+                    QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
+                    QMessageBox::Ok);
+    box.exec();
+}
+
+void EventPumpingClock::SleepFor(std::chrono::milliseconds duration) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < duration.count()) {
+        QApplication::processEvents(QEventLoop::AllEvents,
+                                    static_cast<int>(duration.count() - timer.elapsed()));
+        system_.SleepFor(std::chrono::milliseconds(std::min<std::int64_t>(
+            20, std::max<std::int64_t>(0, duration.count() - timer.elapsed()))));
+    }
+}
+
+} // namespace pulsara

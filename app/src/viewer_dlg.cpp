@@ -1,0 +1,328 @@
+#include "app/viewer_dlg.h"
+
+#include "app/about_dlg.h"
+#include "app/dialog_units.h"
+#include "app/view_frame.h"
+#include "app/viewer_services.h"
+#include "capture/capture_files.h"
+#include "capture/labels.h"
+#include "ui_viewer_dlg.h"
+#include "view/geometry.h"
+#include "view/scroll.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QShortcut>
+#include <QTimer>
+
+namespace pulsara {
+namespace {
+
+// The template's sizes in dialog units.
+constexpr QSize kDialogUnits{355, 235};
+constexpr QSize kFrameUnits{340, 200};
+// At least the view's own pixel size inside the frame.
+constexpr QSize kViewPixels{kViewClientWidth, kViewClientHeight};
+
+template <std::size_t N>
+void FillList(QComboBox& list, const std::array<std::string_view, N>& labels) {
+    // Appended in table order: the lists are not sorted.
+    for (const auto label : labels) {
+        list.addItem(QString::fromUtf8(label.data(), static_cast<qsizetype>(label.size())));
+    }
+}
+
+void Select(QComboBox& list, std::int32_t index) {
+    // An index outside the list leaves it without a selection.
+    list.setCurrentIndex(index >= 0 && index < list.count() ? index : -1);
+}
+
+int ScrollCodeOf(int action) {
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepSub:
+        return kScrollLineBack;
+    case QAbstractSlider::SliderSingleStepAdd:
+        return kScrollLineForward;
+    case QAbstractSlider::SliderPageStepSub:
+        return kScrollPageBack;
+    case QAbstractSlider::SliderPageStepAdd:
+        return kScrollPageForward;
+    case QAbstractSlider::SliderMove:
+        return kScrollThumbTrack;
+    case QAbstractSlider::SliderToMinimum:
+        return kScrollToMinimum;
+    case QAbstractSlider::SliderToMaximum:
+        return kScrollToMaximum;
+    default:
+        return kScrollEnd;
+    }
+}
+
+} // namespace
+
+QFont DialogFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
+                      QStringLiteral("Noto Sans CJK JP"), QStringLiteral("DejaVu Sans")});
+    font.setPointSize(9);
+    return font;
+}
+
+CViewerDlg::CViewerDlg(Capture& capture, DeviceLink& link, ViewerServices& services,
+                       QWidget* parent)
+    : QDialog(parent), capture_(capture), link_(link), services_(services),
+      ui_(std::make_unique<Ui::CViewerDlg>()), timer_(new QTimer(this)), icon_(ProgramIcon()) {
+    ui_->setupUi(this);
+    setFont(DialogFont());
+    // A modal frame with a system menu: no sizing border, no maximise or minimise box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    const DialogBaseUnits units =
+        FitBaseUnits(MeasureBaseUnits(font()), kFrameUnits, kViewPixels, frame().frameWidth());
+    ApplyDialogUnits(*this, units, kDialogUnits);
+    setWindowIcon(icon_);
+
+    frame().setSource({&capture_, [this] { return horizontalBar().value(); },
+                       [this] { return verticalBar().value(); }});
+    connect(&startButton(), &QPushButton::clicked, this, &CViewerDlg::OnStartStop);
+    connect(&loadButton(), &QPushButton::clicked, this, &CViewerDlg::OnLoad);
+    connect(&saveButton(), &QPushButton::clicked, this, &CViewerDlg::OnSave);
+    connect(&aboutButton(), &QPushButton::clicked, this, &CViewerDlg::OnAbout);
+    connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this,
+            &CViewerDlg::OnAbout);
+    connect(&horizontalBar(), &QScrollBar::actionTriggered, this,
+            [this](int action) { OnScrollAction(horizontalBar(), action); });
+    connect(&verticalBar(), &QScrollBar::actionTriggered, this,
+            [this](int action) { OnScrollAction(verticalBar(), action); });
+    connect(&frame(), &ViewFrame::wheelStep, this, [this](int step, bool horizontal) {
+        const int code = step < 0 ? kScrollLineBack : kScrollLineForward;
+        horizontal ? OnHScroll(code, 0) : OnVScroll(code, 0);
+    });
+    connect(timer_, &QTimer::timeout, this, &CViewerDlg::OnTimer);
+    statusLabel().setTextFormat(Qt::PlainText);
+    // The template's lists are narrow; Qt's default arrow and padding would cut "100MHz".
+    for (QComboBox* list : {&rateList(), &positionList(), &conditionList(), &probeList()}) {
+        list->setStyleSheet(QStringLiteral(
+            "QComboBox { padding: 0px 0px 0px 3px; }"
+            "QComboBox::drop-down { subcontrol-origin: padding;"
+            " subcontrol-position: center right; width: 11px;"
+            " border: 0px; }"
+            "QComboBox::down-arrow {"
+            " image: url(:/pulsara/icons/down-arrow.png); width: 7px; height: 4px; }"));
+    }
+
+    OnInitDialog();
+}
+
+CViewerDlg::~CViewerDlg() = default;
+
+QScrollBar& CViewerDlg::horizontalBar() const {
+    return *ui_->hScroll;
+}
+QScrollBar& CViewerDlg::verticalBar() const {
+    return *ui_->vScroll;
+}
+QPushButton& CViewerDlg::startButton() const {
+    return *ui_->startButton;
+}
+QPushButton& CViewerDlg::loadButton() const {
+    return *ui_->loadButton;
+}
+QPushButton& CViewerDlg::saveButton() const {
+    return *ui_->saveButton;
+}
+QPushButton& CViewerDlg::aboutButton() const {
+    return *ui_->aboutButton;
+}
+QComboBox& CViewerDlg::rateList() const {
+    return *ui_->rateList;
+}
+QComboBox& CViewerDlg::positionList() const {
+    return *ui_->positionList;
+}
+QComboBox& CViewerDlg::conditionList() const {
+    return *ui_->conditionList;
+}
+QComboBox& CViewerDlg::probeList() const {
+    return *ui_->probeList;
+}
+ViewFrame& CViewerDlg::frame() const {
+    return *ui_->viewFrame;
+}
+QLabel& CViewerDlg::statusLabel() const {
+    return *ui_->statusLabel;
+}
+
+void CViewerDlg::OnInitDialog() {
+    // Positions start at 0 whatever the settings line saved.
+    horizontalBar().setRange(kHorizontalScrollMin, kHorizontalScrollMax);
+    horizontalBar().setValue(0);
+    horizontalBar().setSingleStep(1);
+    horizontalBar().setPageStep(10);
+    const ScrollRange rows = VerticalScrollRange(capture_.channels.rowCount);
+    verticalBar().setRange(rows.min, rows.max);
+    verticalBar().setValue(0);
+    verticalBar().setSingleStep(1);
+    verticalBar().setPageStep(1);
+
+    FillList(rateList(), rateLabels);
+    FillList(positionList(), triggerPositionLabels);
+    FillList(conditionList(), triggerConditionLabels);
+    FillList(probeList(), triggerProbeLabels);
+    SelectCombos();
+
+    cycle_.captureArmed = 0;
+    timer_->start(kPollIntervalMs);
+    startButton().setFocus();
+}
+
+void CViewerDlg::SelectCombos() {
+    Select(rateList(), capture_.settings.rateIndex);
+    Select(positionList(), capture_.settings.triggerPosition);
+    Select(conditionList(), capture_.settings.triggerCondition);
+    Select(probeList(), capture_.settings.triggerProbe);
+}
+
+void CViewerDlg::OnScrollAction(QScrollBar& bar, int action) {
+    // Qt has already proposed a position of its own; the program's rule replaces it.
+    const int code = ScrollCodeOf(action);
+    if (&bar == &horizontalBar()) {
+        OnHScroll(code, bar.sliderPosition());
+    } else {
+        OnVScroll(code, bar.sliderPosition());
+    }
+}
+
+void CViewerDlg::OnHScroll(int code, int position) {
+    QScrollBar& bar = horizontalBar();
+    const ScrollMove move =
+        HorizontalScroll(code, bar.value(), position, {bar.minimum(), bar.maximum()});
+    ApplyScroll(bar, move.position, move.changed);
+}
+
+void CViewerDlg::OnVScroll(int code, int position) {
+    QScrollBar& bar = verticalBar();
+    const ScrollMove move =
+        VerticalScroll(code, bar.value(), position, {bar.minimum(), bar.maximum()});
+    ApplyScroll(bar, move.position, move.changed);
+}
+
+void CViewerDlg::ApplyScroll(QScrollBar& bar, int position, bool changed) {
+    // setValue also puts the thumb back where the rule says, undoing the slider's own move.
+    bar.setValue(position);
+    if (changed) {
+        frame().repaint();
+    }
+}
+
+void CViewerDlg::OnStartStop() {
+    const StartStopResult result =
+        StartStop(cycle_, link_, capture_,
+                  {rateList().currentIndex(), positionList().currentIndex(),
+                   conditionList().currentIndex(), probeList().currentIndex()});
+    startButton().setText(result.armed ? QStringLiteral("STOP") : QStringLiteral("START"));
+    if (result.armed) {
+        ShowStatus(result.settingsSent
+                       ? QString()
+                       : tr("The board did not take the settings; check it is plugged in, "
+                            "then STOP and START again."));
+    }
+}
+
+void CViewerDlg::OnTimer() {
+    const TickResult tick = CaptureTick(cycle_, link_, capture_, horizontalBar().value());
+    if (!tick.polled) {
+        return;
+    }
+    switch (tick.poll) {
+    case PollResult::Complete:
+        horizontalBar().setValue(tick.horizontalPos);
+        frame().repaint();
+        startButton().setText(QStringLiteral("START"));
+        ShowStatus({});
+        break;
+    case PollResult::ReadOutFailed:
+        startButton().setText(QStringLiteral("START"));
+        ShowStatus(tr("The capture completed but could not be read from the board; the "
+                      "previous samples are kept. Press START to try again."));
+        break;
+    case PollResult::StatusFailed:
+        ShowStatus(tr("The board does not answer; check the USB cable (STOP gives up)."));
+        break;
+    case PollResult::NotComplete:
+        ShowStatus({});
+        break;
+    }
+}
+
+void CViewerDlg::OnLoad() {
+    const auto path = services_.ChooseLoadPath(this);
+    if (!path) {
+        return;
+    }
+    const LoadResult result = LoadCapture(capture_, *path);
+    if (!result.ok) {
+        services_.ShowFileError(this, QString::fromStdString(result.error) +
+                                          tr("\n\nNothing was changed."));
+        return;
+    }
+    horizontalBar().setValue(ClampHorizontalPos(capture_.settings.savedScrollPos));
+    SelectCombos();
+    ShowStatus(result.shortFile
+                   ? tr("%1 holds only %2 of 131072 bytes; the samples after them read as 0.")
+                         .arg(FromPath(path->filename()))
+                         .arg(result.sampleBytesRead)
+                   : QString());
+    update();
+}
+
+void CViewerDlg::OnSave() {
+    const auto path = services_.ChooseSavePath(this);
+    if (!path) {
+        return;
+    }
+    const SaveResult result = SaveCapture(capture_, *path, horizontalBar().value());
+    if (!result.ok) {
+        services_.ShowFileError(this, QString::fromStdString(result.error) +
+                                          tr("\n\nThe files that were there are unchanged."));
+    }
+}
+
+void CViewerDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CViewerDlg::OnButtonDown(QPoint point, int step) {
+    const QPoint client = frame().mapFrom(this, point) - frame().clientOrigin();
+    const std::int32_t h = JumpToEdge(capture_, horizontalBar().value(), verticalBar().value(),
+                                      client.x(), client.y(), step);
+    horizontalBar().setValue(h);
+    update();
+}
+
+void CViewerDlg::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton || event->button() == Qt::RightButton) {
+        OnButtonDown(event->position().toPoint(), event->button() == Qt::LeftButton ? -1 : +1);
+    }
+    QDialog::mousePressEvent(event);
+}
+
+void CViewerDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter ends the dialog when no push button has the focus, as the dialog manager's OK.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && event->modifiers() == Qt::NoModifier &&
+        qobject_cast<QPushButton*>(focusWidget()) == nullptr) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CViewerDlg::ShowStatus(const QString& text) {
+    statusLabel().setToolTip(text);
+    const QFontMetrics metrics(statusLabel().font());
+    statusLabel().setText(metrics.elidedText(text, Qt::ElideRight, statusLabel().width()));
+}
+
+} // namespace pulsara

@@ -1,0 +1,82 @@
+#pragma once
+// The capture cycle behind the START/STOP button and the 400 ms timer, shared by the
+// window and `pulsara-cli capture`: the armed flag, what a press and a tick do, and where
+// the view goes after a completed capture. No Qt here; the caller owns the widgets.
+
+#include "capture/capture.h"
+#include "device/capture_protocol.h"
+#include "device/device_link.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace pulsara {
+
+inline constexpr int kPollIntervalMs = 400;
+
+// Where the view is put after a completed capture, so the trigger stands in its fixed
+// column: TOP at the range's minimum, CENTER at -17, LAST at the maximum. Any other
+// position (a combo without a selection gives -1) leaves the view where it was.
+[[nodiscard]] constexpr std::int32_t PostCaptureScrollPos(std::int32_t triggerPosition,
+                                                          std::int32_t current) {
+    switch (triggerPosition) {
+    case 0:
+        return kHorizontalScrollMin;
+    case 1:
+        return -17;
+    case 2:
+        return kHorizontalScrollMax;
+    default:
+        return current;
+    }
+}
+
+struct CaptureCycle {
+    CaptureCycle();
+    CaptureCycle(const CaptureCycle&) = delete;
+    CaptureCycle& operator=(const CaptureCycle&) = delete;
+    ~CaptureCycle();
+
+    std::int32_t captureArmed = 0; // 1 from START until read out or given up
+
+    // The read-out lands here first, so a failed one never replaces the samples shown.
+    std::unique_ptr<Capture> incoming;
+};
+
+// The four combo selections START copies into the settings; -1 for a list without one.
+struct ComboSelections {
+    std::int32_t rateIndex = 0;
+    std::int32_t triggerPosition = 0;
+    std::int32_t triggerCondition = 0;
+    std::int32_t triggerProbe = 0;
+};
+
+struct StartStopResult {
+    bool armed = false;       // the cycle is armed after the press (the button reads "STOP")
+    bool settingsSent = true; // false when the board did not take the settings or the start
+};
+
+// OnStartStop: when armed, only disarms (nothing read, nothing sent). Otherwise copies the
+// selections into capture.settings, starts the capture and arms, whatever the board said:
+// without a working board every poll then finds the capture not complete.
+StartStopResult StartStop(CaptureCycle& cycle, DeviceLink& link, Capture& capture,
+                          const ComboSelections& selections);
+
+struct TickResult {
+    PollResult poll = PollResult::NotComplete; // meaningful when polled
+    bool polled = false;                       // the cycle was armed: one status query went out
+    std::int32_t horizontalPos = 0; // where the view goes now (unchanged unless Complete)
+
+    [[nodiscard]] bool completed() const { return polled && poll == PollResult::Complete; }
+    [[nodiscard]] bool disarmed() const {
+        return polled && (poll == PollResult::Complete || poll == PollResult::ReadOutFailed);
+    }
+};
+
+// OnTimer: while armed, one poll. A completed read-out replaces the samples and the
+// unfilled count and moves the view by triggerPosition; a failed one disarms and keeps the
+// previous capture whole. Unarmed, nothing is sent.
+[[nodiscard]] TickResult CaptureTick(CaptureCycle& cycle, DeviceLink& link, Capture& capture,
+                                     std::int32_t horizontalPos);
+
+} // namespace pulsara

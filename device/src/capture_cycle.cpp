@@ -1,0 +1,55 @@
+#include "device/capture_cycle.h"
+
+namespace pulsara {
+
+CaptureCycle::CaptureCycle() : incoming(std::make_unique<Capture>()) {}
+CaptureCycle::~CaptureCycle() = default;
+
+StartStopResult StartStop(CaptureCycle& cycle, DeviceLink& link, Capture& capture,
+                          const ComboSelections& selections) {
+    if (cycle.captureArmed == 1) {
+        cycle.captureArmed = 0;
+        return {false, true};
+    }
+    capture.settings.rateIndex = selections.rateIndex;
+    capture.settings.triggerPosition = selections.triggerPosition;
+    capture.settings.triggerCondition = selections.triggerCondition;
+    capture.settings.triggerProbe = selections.triggerProbe;
+    const bool sent = StartCapture(link, capture.settings);
+    cycle.captureArmed = 1;
+    return {true, sent};
+}
+
+TickResult CaptureTick(CaptureCycle& cycle, DeviceLink& link, Capture& capture,
+                       std::int32_t horizontalPos) {
+    TickResult result;
+    result.horizontalPos = horizontalPos;
+    if (cycle.captureArmed == 0) {
+        return result;
+    }
+    result.polled = true;
+    Capture& incoming = *cycle.incoming;
+    // PollCapture keeps a failed count read at the previous value: start from the shown one.
+    incoming.settings.unfilledPairs = capture.settings.unfilledPairs;
+    result.poll = PollCapture(link, incoming);
+    switch (result.poll) {
+    case PollResult::Complete:
+        capture.samples = incoming.samples;
+        capture.settings.unfilledPairs = incoming.settings.unfilledPairs;
+        // The position follows triggerPosition as it is now: a LOAD while armed may have
+        // changed it.
+        result.horizontalPos = ClampHorizontalPos(
+            PostCaptureScrollPos(capture.settings.triggerPosition, horizontalPos));
+        cycle.captureArmed = 0;
+        break;
+    case PollResult::ReadOutFailed:
+        cycle.captureArmed = 0;
+        break;
+    case PollResult::NotComplete:
+    case PollResult::StatusFailed:
+        break;
+    }
+    return result;
+}
+
+} // namespace pulsara

@@ -1,0 +1,14 @@
+// One executable for the window tests; each Qt Test class runs in turn.
+
+#include <QApplication>
+
+int RunStartupTests(int argc, char** argv);
+int RunViewerTests(int argc, char** argv);
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    int failures = 0;
+    failures += RunStartupTests(argc, argv);
+    failures += RunViewerTests(argc, argv);
+    return failures == 0 ? 0 : 1;
+}
