@@ -128,3 +128,54 @@ INSTANTIATE_TEST_SUITE_P(
 
 } // namespace
 } // namespace pulsara::test
+
+namespace pulsara::test {
+namespace {
+
+struct SpeedCase {
+    const char* name;
+    double speed;
+    int polls; // 400 ms apart, until a 1 kHz capture with the trigger at TOP completes
+};
+
+void PrintTo(const SpeedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SimSpeed : public ::testing::TestWithParam<SpeedCase> {};
+
+TEST_P(SimSpeed, BoardTimeFollowsTheWallClock) {
+    const SpeedCase& c = GetParam();
+    VirtualClock clock;
+    SimDriver sim{{1, SimBoot::Current, c.speed}, clock};
+    TempLockDir locks;
+    std::ostringstream messages;
+    DeviceLink link{sim, messages, locks.path};
+    NoEvents events;
+    ASSERT_TRUE(ConnectAtStartup(link, FirmwareImage(), clock, events).ok());
+    auto capture = std::make_unique<Capture>();
+    capture->settings.rateIndex = 14;
+    capture->settings.triggerProbe = kTriggerProbeHdl;
+    ASSERT_TRUE(StartCapture(link, capture->settings));
+
+    // 32743 samples of 1 ms after the trigger on the first one.
+    int polls = 0;
+    PollResult poll = PollResult::NotComplete;
+    while (poll == PollResult::NotComplete && polls < 2 * c.polls) {
+        clock.SleepFor(std::chrono::milliseconds(400));
+        ++polls;
+        poll = PollCapture(link, *capture);
+    }
+    EXPECT_EQ(poll, PollResult::Complete);
+    EXPECT_EQ(polls, c.polls);
+    EXPECT_EQ(capture->settings.unfilledPairs, 12);
+}
+
+INSTANTIATE_TEST_SUITE_P(Speeds, SimSpeed,
+                         ::testing::Values(SpeedCase{"RealTime", 1.0, 82},
+                                           SpeedCase{"Double", 2.0, 41},
+                                           SpeedCase{"Half", 0.5, 164}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace pulsara::test

@@ -1,0 +1,107 @@
+// pulsara-cli on the simulated board as a separate process: a capture that passes the
+// counter check, and a second program that finds the one board claimed and says so.
+
+#include "device/firmware_loader.h"
+#include "firmware/image.h"
+#include "sim_fixture.h"
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+
+namespace pulsara::test {
+namespace {
+
+std::string ReadAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+struct CliRun {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs pulsara-cli in `dir` with its own lock directory for claims.
+CliRun RunCli(const std::filesystem::path& dir, const std::string& args) {
+    const std::string command = "cd '" + dir.string() + "' && XDG_RUNTIME_DIR='" + dir.string() +
+                                "' '" PULSARA_CLI "' " + args + " >out.txt 2>err.txt";
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(dir / "out.txt"),
+            ReadAll(dir / "err.txt")};
+}
+
+struct CliCase {
+    const char* name;
+    const char* args;
+    bool boardHeldElsewhere;
+    int status;
+    const char* saying; // in stdout or stderr
+    bool writesCapture;
+};
+
+void PrintTo(const CliCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SimCli : public ::testing::TestWithParam<CliCase> {};
+
+TEST_P(SimCli, RunsAsItsOwnProcess) {
+    const CliCase& c = GetParam();
+    TempLockDir dir;
+    // This process stands for a first copy of pulsara, holding the one simulated board.
+    ::setenv("XDG_RUNTIME_DIR", dir.path.c_str(), 1);
+    VirtualClock clock;
+    SimDriver sim{{1, SimBoot::Current, 0.0}, clock};
+    std::ostringstream messages;
+    auto first = std::make_unique<DeviceLink>(sim, messages, SimLockDirectory());
+    if (c.boardHeldElsewhere) {
+        ASSERT_TRUE(ConnectBoard(-1, *first, FirmwareImage(), kExpectedDescriptor1,
+                                 kExpectedDescriptor2, clock)
+                        .ok());
+    }
+
+    const CliRun run = RunCli(dir.path, c.args);
+
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE((run.out + run.err).find(c.saying), std::string::npos) << run.out << run.err;
+    const std::string samples = ReadAll(dir.path / "x.wfa");
+    if (!c.writesCapture) {
+        EXPECT_TRUE(samples.empty());
+        return;
+    }
+    ASSERT_EQ(samples.size(), 131072u);
+    // 100 MHz: the counter on probes 0-15 goes up by one from sample to sample.
+    const auto word = [&](std::size_t i) {
+        return static_cast<unsigned>(static_cast<unsigned char>(samples[4 * i]) |
+                                     (static_cast<unsigned char>(samples[4 * i + 1]) << 8));
+    };
+    for (std::size_t i = 24; i + 1 < 32768; ++i) {
+        ASSERT_EQ((word(i + 1) - word(i)) & 0xFFFF, 1u) << "sample " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, SimCli,
+    ::testing::Values(
+        CliCase{"CaptureAt100MHz",
+                "capture --board sim --sim-boot current --sim-speed 0 --rate 100MHz --probe HDL "
+                "-o x.wfa",
+                false, 0, "capture complete (12 unfilled sample pairs cleared)", true},
+        CliCase{"CaptureFindsNoFreeBoard",
+                "capture --board sim --sim-boot current --sim-speed 0 -o x.wfa", true, 1,
+                "No board could be opened", false},
+        CliCase{"ListShowsTheClaim", "list --board sim --sim-boot current", true, 0,
+                "instance 0: simulated board, boots our firmware from its EEPROM: in use by "
+                "another copy of pulsara",
+                false},
+        CliCase{"ListShowsTheOldFirmware", "list --board sim --sim-boot old --sim-boards 2", false,
+                0, "instance 1: simulated board, boots our firmware as \"V099\"", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace pulsara::test
