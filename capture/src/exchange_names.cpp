@@ -8,9 +8,14 @@ namespace pulsara::detail {
 std::string ExchangeName(std::string_view name) {
     std::string out;
     out.reserve(name.size());
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        out += (byte > 0x20 && byte < 0x7F && c != '\\') ? c : '_';
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        // A Shift-JIS character of two bytes becomes one '_': its second byte may be ASCII.
+        const bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+        if (lead && i + 1 < name.size()) {
+            ++i;
+        }
+        out += (byte > 0x20 && byte < 0x7F && name[i] != '\\') ? name[i] : '_';
     }
     return out.empty() ? "_" : out;
 }

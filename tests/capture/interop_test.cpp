@@ -1,0 +1,238 @@
+#include "capture/interop.h"
+
+#include "interop_fixture.h"
+#include "zip_archive.h"
+
+#include <gtest/gtest.h>
+
+namespace pulsara {
+namespace {
+
+using test::MakeCapture;
+using test::RowsOf;
+using test::ScratchDir;
+using test::ShownProbes;
+
+// Rows that show probes 0, 1, 2, ... in order, so the probes come back as they were.
+const std::string kBuses = "#SYSPARM 7,2,1,3,6,0\r\nCLK\t0\r\nDATA\t1,2,3,4,5,6,7,8\r\nCS\t9\r\n"
+                           "ADDR\t10 11 12\r\n";
+
+struct RoundTrip {
+    const char* name;
+    InteropFormat format;
+    std::string definition;
+    std::int32_t rate;
+    bool vectors;
+};
+
+TEST(Interop, ExportThenImportGivesBackSamplesRowsAndSettings) {
+    const std::string all = DefaultDefinitionText();
+    const std::vector<RoundTrip> cases = {
+        {"default rows at 100MHz", InteropFormat::Vcd, all, 0, false},
+        {"default rows on the external clock", InteropFormat::Vcd, all, 15, false},
+        {"buses at 3.84MHz (260 ns)", InteropFormat::Vcd, kBuses, 8, false},
+        {"buses as vectors too at 1KHz (1 ms)", InteropFormat::Vcd, kBuses, 14, true},
+        {"default rows at 16.6MHz", InteropFormat::Sr, all, 3, false},
+        {"default rows on the external clock", InteropFormat::Sr, all, 15, false},
+        {"buses at 2MHz", InteropFormat::Sr, kBuses, 9, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool vcd = c.format == InteropFormat::Vcd;
+        auto original = MakeCapture(c.definition, 0xFFFFFFFFU, 7);
+        original->settings.rateIndex = c.rate;
+        // The probes no row shows are in the .sr but not in the VCD.
+        if (vcd) {
+            original = MakeCapture(c.definition, ShownProbes(*original), 7);
+            original->settings.rateIndex = c.rate;
+        }
+        ScratchDir dir;
+        const auto file = dir / (vcd ? "x.vcd" : "x.sr");
+        const auto exported =
+            vcd ? ExportVcd(*original, file, VcdOptions{c.vectors}) : ExportSr(*original, file);
+        ASSERT_TRUE(exported.ok) << exported.error;
+
+        auto back = std::make_unique<Capture>();
+        const auto imported = ImportCapture(file, *back);
+        ASSERT_TRUE(imported.ok) << imported.error;
+        EXPECT_TRUE(imported.warnings.empty()) << imported.warnings.front();
+        EXPECT_EQ(imported.samplesCovered, kSampleCount);
+        EXPECT_TRUE(back->samples == original->samples);
+        EXPECT_EQ(RowsOf(*back), RowsOf(*original));
+        EXPECT_EQ(back->settings.rateIndex, c.rate);
+        // Only the VCD carries the trigger mark and the unfilled samples (as x).
+        EXPECT_EQ(back->settings.triggerPosition, vcd ? original->settings.triggerPosition : 0);
+        EXPECT_EQ(back->settings.unfilledPairs, vcd ? original->settings.unfilledPairs : 0);
+    }
+}
+
+TEST(Interop, ExportNamesAreVcdSafeAndUnique) {
+    // Shift-JIS bytes, a blank-free clash, the trigger's own name and a probe that does not
+    // exist; the imported rows show what the files call them.
+    const std::string definition = "\x83\x66\x81\x5B\x83\x5E\t0\r\nA\t1\r\nA\t2\r\nTRIGGER\t3\r\n"
+                                   "BAD\t40\r\n";
+    auto capture = MakeCapture(definition, 0xF);
+    ScratchDir dir;
+    const auto exported = ExportVcd(*capture, dir / "n.vcd");
+    ASSERT_TRUE(exported.ok) << exported.error;
+    ASSERT_EQ(exported.warnings.size(), 1U);
+    EXPECT_NE(exported.warnings[0].find("probe 40"), std::string::npos);
+    auto back = std::make_unique<Capture>();
+    ASSERT_TRUE(ImportCapture(dir / "n.vcd", *back).ok);
+    EXPECT_EQ(RowsOf(*back),
+              (std::vector<std::string>{"___:0", "A:1", "A_2:2", "TRIGGER_2:3", "BAD:4"}));
+    // The probe that does not exist reads as 0 all through.
+    for (int s = 0; s < kSampleCount; ++s) {
+        ASSERT_EQ(SampleProbe(back->samples, s, 4), 0) << s;
+    }
+}
+
+struct Malformed {
+    const char* name;
+    std::string file;
+    std::string message;
+};
+
+TEST(Interop, MalformedVcdIsAnErrorNamingTheLineAndChangesNothing) {
+    const std::string head = "$timescale 10 ns $end\n$scope module m $end\n"
+                             "$var wire 1 ! a $end\n$var wire 4 \" b [3:0] $end\n"
+                             "$upscope $end\n$enddefinitions $end\n";
+    const std::vector<Malformed> cases = {
+        {"a tool's stray first line", "META samplerate: 1\n" + head, "line 1: \"META"},
+        {"undeclared identifier", head + "#0\n1!\n#3\n1?\n", "line 10: identifier \"?\""},
+        {"time going backwards", head + "#5\n1!\n#3\n", "line 9: time goes back from 5 to 3"},
+        {"bad digit", head + "#0\nb1021 \"\n", "line 8: value \"1021\""},
+        {"vector value too wide", head + "#0\nb10101 \"\n", "does not fit the 4-bit"},
+        {"scalar value on a vector", head + "#0\n1\"\n", "line 8: value \"1\""},
+        {"time that is no number", head + "#1x\n", "line 7: time \"#1x\""},
+        {"real variable", "$var real 64 ! r $end\n$enddefinitions $end\n", "real-valued"},
+        {"too wide a variable", "$var wire 40 ! w $end\n$enddefinitions $end\n", "width \"40\""},
+        {"more bits than probes",
+         "$var wire 32 ! w $end\n$var wire 1 \" v $end\n$enddefinitions $end\n",
+         "line 3: the file declares 33 signal bits"},
+        {"no signals", "$timescale 1 ns $end\n$enddefinitions $end\n", "declares no signals"},
+        {"unknown time unit", "$timescale 7 parsecs $end\n", "line 1: timescale \"7 parsecs\""},
+        {"section left open", "$var wire 1 ! a\n", "line 1: $var is not closed by $end"},
+        {"no end of definitions", "$var wire 1 ! a $end\n", "ends before $enddefinitions"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        test::WriteAll(dir / "bad.vcd", c.file);
+        auto capture = MakeCapture(kBuses, 0xFF);
+        const auto before = std::make_unique<Capture>(*capture);
+        const auto result = ImportCapture(dir / "bad.vcd", *capture);
+        EXPECT_FALSE(result.ok);
+        EXPECT_NE(result.error.find(c.message), std::string::npos) << result.error;
+        EXPECT_NE(result.error.find("bad.vcd"), std::string::npos) << result.error;
+        EXPECT_TRUE(capture->samples == before->samples);
+        EXPECT_EQ(RowsOf(*capture), RowsOf(*before));
+    }
+}
+
+TEST(Interop, ForeignVcdMapsSignalsInDeclarationOrder) {
+    // sigrok's layout (changes on the time stamp's line), a vector split into bits, a
+    // second name for one identifier, a bit-select in the name and a file longer than
+    // the memory.
+    const std::string file = "$date today $end\n$timescale 1us $end\n"
+                             "$scope module top $end\n$var wire 1 ! clk $end\n"
+                             "$var reg 3 # nib [2:0] $end\n$var wire 1 % d [1] $end\n"
+                             "$var wire 1 ! clk_alias $end\n$upscope $end\n$enddefinitions $end\n"
+                             "#0 1! b1x #\n#2 0! b10 # 1%\n#4 z!\n#40000 1!\n";
+    ScratchDir dir;
+    test::WriteAll(dir / "f.vcd", file);
+    auto capture = std::make_unique<Capture>();
+    const auto result = ImportCapture(dir / "f.vcd", *capture);
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(RowsOf(*capture),
+              (std::vector<std::string>{"clk:0", "nib:1,2,3", "d[1]:4", "clk_alias:0"}));
+    EXPECT_EQ(capture->settings.rateIndex, 10); // 1 us is the 1MHz period
+    EXPECT_EQ(result.samplesCovered, kSampleCount);
+    ASSERT_EQ(result.warnings.size(), 1U);
+    EXPECT_NE(result.warnings[0].find("runs past 32768"), std::string::npos);
+    // "b1x" left-extends with 0; x and z read as 0.
+    const std::vector<std::uint32_t> expected = {0b00101, 0b00101, 0b10100, 0b10100, 0b10100};
+    for (std::size_t s = 0; s < expected.size(); ++s) {
+        EXPECT_EQ(SampleWord(capture->samples, static_cast<int>(s)), expected[s]) << s;
+    }
+    EXPECT_EQ(SampleWord(capture->samples, kSampleCount - 1), 0b10100U);
+}
+
+std::string Archive(const std::vector<std::pair<std::string, std::string>>& members) {
+    detail::ZipWriter zip;
+    for (const auto& [name, bytes] : members) {
+        EXPECT_TRUE(zip.Add(name, bytes));
+    }
+    return zip.Finish().value_or("");
+}
+
+TEST(Interop, MalformedSessionFileIsAnErrorNamingTheMember) {
+    const auto metadata = [](const std::string& device) {
+        return "[global]\n\n[device 1]\ncapturefile=logic-1\n" + device;
+    };
+    const std::string good = "total probes=8\nsamplerate=1 MHz\nunitsize=1\nprobe1=A\n";
+    auto capture = MakeCapture(DefaultDefinitionText(), 0xFFFFFFFFU);
+    ScratchDir dir;
+    ASSERT_TRUE(ExportSr(*capture, dir / "ok.sr").ok);
+    // One byte of the stored samples flipped: the member's checksum no longer holds.
+    auto damaged = test::ReadAll(dir / "ok.sr");
+    damaged[damaged.size() / 2] = static_cast<char>(damaged[damaged.size() / 2] ^ 0x10);
+
+    const std::vector<Malformed> cases = {
+        {"not an archive", "this is text", "not a readable zip archive"},
+        {"no version", Archive({{"metadata", metadata(good)}, {"logic-1-1", "x"}}),
+         "member \"version\" is missing"},
+        {"unknown version", Archive({{"version", "9"}}), "member \"version\" holds \"9\""},
+        {"no metadata", Archive({{"version", "2"}}), "member \"metadata\" is missing"},
+        {"no logic capture", Archive({{"version", "2"}, {"metadata", "[device 1]\nx=1\n"}}),
+         "names no logic capture"},
+        {"line without a key",
+         Archive({{"version", "2"}, {"metadata", metadata("total probes 8\n")}}),
+         "member \"metadata\", line 5: \"total probes 8\""},
+        {"more channels than probes",
+         Archive({{"version", "2"}, {"metadata", metadata("total probes=40\nunitsize=8\n")}}),
+         "line 5: the capture has \"40\" logic channels"},
+        {"samples of 8 bytes",
+         Archive({{"version", "2"}, {"metadata", metadata("total probes=8\nunitsize=8\n")}}),
+         "line 6: unit size \"8\""},
+        {"rate that is no number",
+         Archive({{"version", "2"}, {"metadata", metadata("total probes=8\nsamplerate=fast\n")}}),
+         "line 6: sample rate \"fast\""},
+        {"no samples", Archive({{"version", "2"}, {"metadata", metadata(good)}}),
+         "member \"logic-1-1\" with the samples is missing"},
+        {"half a sample",
+         Archive({{"version", "2"},
+                  {"metadata", metadata("total probes=16\nunitsize=2\n")},
+                  {"logic-1-1", "abc"}}),
+         "member \"logic-1-1\" ends inside a sample"},
+        {"damaged samples", damaged, "member \"logic-1-1\" cannot be read"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::WriteAll(dir / "bad.sr", c.file);
+        auto target = MakeCapture(kBuses, 0xFF);
+        const auto before = std::make_unique<Capture>(*target);
+        const auto result = ImportCapture(dir / "bad.sr", *target);
+        EXPECT_FALSE(result.ok);
+        EXPECT_NE(result.error.find(c.message), std::string::npos) << result.error;
+        EXPECT_TRUE(target->samples == before->samples);
+        EXPECT_EQ(RowsOf(*target), RowsOf(*before));
+    }
+}
+
+TEST(Interop, FailedExportLeavesTheTargetAsItWas) {
+    auto capture = MakeCapture(DefaultDefinitionText(), 0xFFFFFFFFU);
+    ScratchDir dir;
+    test::WriteAll(dir / "keep.vcd", "previous");
+    auto empty = MakeCapture("; no rows\r\n", 0);
+    const auto noRows = ExportVcd(*empty, dir / "keep.vcd");
+    EXPECT_FALSE(noRows.ok);
+    EXPECT_NE(noRows.error.find("no row"), std::string::npos) << noRows.error;
+    EXPECT_EQ(test::ReadAll(dir / "keep.vcd"), "previous");
+    const auto missingFolder = ExportSr(*capture, dir / "no" / "such.sr");
+    EXPECT_FALSE(missingFolder.ok);
+    EXPECT_NE(missingFolder.error.find("such.sr"), std::string::npos) << missingFolder.error;
+}
+
+} // namespace
+} // namespace pulsara
