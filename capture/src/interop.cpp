@@ -13,17 +13,26 @@
 namespace pulsara {
 namespace {
 
+// An export is a copy that can be made again from the capture at any time, so it is not
+// forced to disk: the rename still keeps a half-written file from taking its place.
+constexpr auto kExportSync = detail::TemporaryFile::Sync::No;
+
 std::string Quoted(const std::filesystem::path& path) {
     return "\"" + path.string() + "\"";
 }
 
+InteropResult Failed(const std::filesystem::path& out, const std::string& why,
+                     std::vector<std::string> warnings) {
+    return {false,
+            "cannot write " + Quoted(out) + ": " + why +
+                "; nothing was written there. Choose a writable folder.",
+            std::move(warnings)};
+}
+
 InteropResult Written(const std::filesystem::path& out, const std::string& bytes,
                       std::vector<std::string> warnings) {
-    if (const auto error = detail::ReplaceFile(out, bytes)) {
-        return {false,
-                "cannot write " + Quoted(out) + ": " + *error +
-                    "; nothing was written there. Choose a writable folder.",
-                std::move(warnings)};
+    if (const auto error = detail::ReplaceFile(out, bytes, kExportSync)) {
+        return Failed(out, *error, std::move(warnings));
     }
     return {true, {}, std::move(warnings)};
 }
@@ -59,8 +68,14 @@ InteropResult ExportVcd(const Capture& capture, const std::filesystem::path& out
                 {}};
     }
     std::vector<std::string> warnings;
-    const auto text = detail::WriteVcd(capture, options, warnings);
-    return Written(out, text, std::move(warnings));
+    detail::TemporaryFile file(out);
+    const bool written = detail::WriteVcd(capture, options, warnings, [&](std::string_view piece) {
+        return file.Write(piece.data(), piece.size());
+    });
+    if (!written || !file.Finish(kExportSync) || !file.Commit()) {
+        return Failed(out, file.Error(), std::move(warnings));
+    }
+    return {true, {}, std::move(warnings)};
 }
 
 InteropResult ExportSr(const Capture& capture, const std::filesystem::path& out) {

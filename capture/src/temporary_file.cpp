@@ -47,11 +47,11 @@ bool TemporaryFile::Write(const void* data, std::size_t size) {
     return true;
 }
 
-bool TemporaryFile::Finish() {
+bool TemporaryFile::Finish(Sync sync) {
     if (fd_ < 0) {
         return false;
     }
-    const bool synced = ::fsync(fd_) == 0;
+    const bool synced = sync == Sync::No || ::fsync(fd_) == 0;
     if (!synced) {
         error_ = std::strerror(errno);
     }
@@ -72,9 +72,10 @@ bool TemporaryFile::Commit() {
     return true;
 }
 
-std::optional<std::string> ReplaceFile(const std::filesystem::path& path, std::string_view bytes) {
+std::optional<std::string> ReplaceFile(const std::filesystem::path& path, std::string_view bytes,
+                                       TemporaryFile::Sync sync) {
     TemporaryFile file(path);
-    if (!file.Write(bytes.data(), bytes.size()) || !file.Finish() || !file.Commit()) {
+    if (!file.Write(bytes.data(), bytes.size()) || !file.Finish(sync) || !file.Commit()) {
         return file.Error();
     }
     return std::nullopt;

@@ -19,8 +19,10 @@ public:
     ~TemporaryFile();
 
     [[nodiscard]] bool Write(const void* data, std::size_t size);
-    // Flushes and closes; the data is complete on disk when this succeeds.
-    [[nodiscard]] bool Finish();
+    // Closes the file; with Sync::ToDisk it is flushed first, so the data is complete on disk
+    // when this succeeds.
+    enum class Sync { ToDisk, No };
+    [[nodiscard]] bool Finish(Sync sync = Sync::ToDisk);
     // Renames the finished temporary onto the target.
     [[nodiscard]] bool Commit();
 
@@ -36,7 +38,8 @@ private:
 
 // Writes bytes to path through a TemporaryFile. Returns the reason when it fails; the file
 // at path is then unchanged.
-[[nodiscard]] std::optional<std::string> ReplaceFile(const std::filesystem::path& path,
-                                                     std::string_view bytes);
+[[nodiscard]] std::optional<std::string>
+ReplaceFile(const std::filesystem::path& path, std::string_view bytes,
+            TemporaryFile::Sync sync = TemporaryFile::Sync::ToDisk);
 
 } // namespace pulsara::detail

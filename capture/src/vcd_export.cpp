@@ -7,12 +7,17 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <string_view>
 
 namespace pulsara::detail {
 namespace {
+
+constexpr std::size_t kChunkSize = 256 * 1024;
 
 // Identifier codes in base 94 over the printable characters '!'..'~'.
 std::string IdentifierCode(std::size_t index) {
@@ -33,12 +38,6 @@ std::string Timescale(std::int64_t periodNs) {
         return std::to_string(periodNs / 1000) + " us";
     }
     return std::to_string(periodNs) + " ns";
-}
-
-void AppendNumber(std::string& out, std::int64_t value) {
-    std::array<char, 24> digits{};
-    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
-    out.append(digits.data(), end);
 }
 
 struct Signal {
@@ -76,12 +75,13 @@ public:
         unfilled_ = std::min(2 * static_cast<int>(capture.settings.unfilledPairs), kSampleCount);
     }
 
-    std::string Write() {
-        // A busy capture changes about four bytes per probe and sample.
-        out_.reserve(static_cast<std::size_t>(kSampleCount) * (wires_.size() * 2 + 8) + 4096);
+    bool Write(const VcdSink& sink) {
+        sink_ = &sink;
         Header();
+        ok_ = (*sink_)(out_);
         Body();
-        return std::move(out_);
+        Flush();
+        return ok_;
     }
 
 private:
@@ -129,12 +129,26 @@ private:
         for (int s = 0; s < kSampleCount; ++s) {
             words[static_cast<std::size_t>(s)] = SampleWord(capture_.samples, s);
         }
-        out_ += "#0\n$dumpvars\n";
+        std::array<std::vector<const Signal*>, 32> wiresOfProbe;
+        std::size_t perSample = 32 + triggerCode_.size(); // time stamp and trigger
+        for (const auto& w : wires_) {
+            if (w.probeMask != 0) {
+                wiresOfProbe[static_cast<std::size_t>(std::countr_zero(w.probeMask))].push_back(&w);
+            }
+            perSample += 2 + w.code.size();
+        }
+        for (const auto& v : vectors_) {
+            perSample += 3 + v.bitMasks.size() + v.code.size();
+        }
+        chunk_ = std::max<std::size_t>(kChunkSize, 2 * perSample + 64);
+        buffer_ = std::make_unique<char[]>(chunk_);
+        Ensure(perSample + 16);
+        Text("#0\n$dumpvars\n");
         AllValues(words[0], unfilled_ > 0);
         if (trigger_) {
             Scalar(*trigger_ == 0 ? '1' : '0', triggerCode_);
         }
-        out_ += "$end\n";
+        Text("$end\n");
         for (int s = 1; s < kSampleCount; ++s) {
             const std::uint32_t word = words[static_cast<std::size_t>(s)];
             const std::uint32_t diff =
@@ -144,41 +158,81 @@ private:
             if (diff == 0 && !filledNow && !triggerEdge) {
                 continue;
             }
-            out_ += '#';
-            AppendNumber(out_, s);
-            out_ += '\n';
+            Ensure(perSample);
+            Time(s);
             if (filledNow) {
                 AllValues(word, false);
             } else if (diff != 0) {
-                Changes(word, diff);
+                // Wires in probe order, then the vectors that hold a changed probe.
+                for (std::uint32_t bits = diff; bits != 0; bits &= bits - 1) {
+                    const auto p = static_cast<std::size_t>(std::countr_zero(bits));
+                    const char value = (word >> p) & 1U ? '1' : '0';
+                    for (const Signal* w : wiresOfProbe[p]) {
+                        Scalar(value, w->code);
+                    }
+                }
+                for (const auto& v : vectors_) {
+                    if ((diff & v.anyMask) != 0) {
+                        VectorValue(v, word, false);
+                    }
+                }
             }
             if (triggerEdge) {
                 Scalar(s == *trigger_ ? '1' : '0', triggerCode_);
             }
         }
-        out_ += '#';
-        AppendNumber(out_, kSampleCount);
-        out_ += '\n';
+        Ensure(perSample);
+        Time(kSampleCount);
+    }
+
+    // Value changes go through a cursor into a buffer with room made ahead for a whole
+    // sample, since a busy capture makes half a million of them.
+    void Ensure(std::size_t bytes) {
+        if (chunk_ - cursor_ < bytes) {
+            Flush();
+        }
+    }
+
+    void Flush() {
+        if (ok_ && cursor_ > 0) {
+            ok_ = (*sink_)(std::string_view(buffer_.get(), cursor_));
+        }
+        cursor_ = 0;
+    }
+
+    void Put(char c) { buffer_[cursor_++] = c; }
+
+    void Text(std::string_view text) {
+        for (const char c : text) {
+            Put(c);
+        }
+    }
+
+    void Time(int s) {
+        Put('#');
+        const auto end = std::to_chars(&buffer_[cursor_], &buffer_[cursor_] + 12, s).ptr;
+        cursor_ = static_cast<std::size_t>(end - buffer_.get());
+        Put('\n');
     }
 
     void Scalar(char value, const std::string& code) {
-        out_ += value;
-        out_ += code;
-        out_ += '\n';
+        Put(value);
+        Text(code);
+        Put('\n');
     }
 
     void VectorValue(const Vector& v, std::uint32_t word, bool unknown) {
-        out_ += 'b';
+        Put('b');
         if (unknown) {
-            out_ += 'x';
+            Put('x');
         } else {
             for (auto bit = v.bitMasks.rbegin(); bit != v.bitMasks.rend(); ++bit) {
-                out_ += (word & *bit) != 0 ? '1' : '0';
+                Put((word & *bit) != 0 ? '1' : '0');
             }
         }
-        out_ += ' ';
-        out_ += v.code;
-        out_ += '\n';
+        Put(' ');
+        Text(v.code);
+        Put('\n');
     }
 
     void AllValues(std::uint32_t word, bool unknown) {
@@ -190,19 +244,6 @@ private:
         }
     }
 
-    void Changes(std::uint32_t word, std::uint32_t diff) {
-        for (const auto& w : wires_) {
-            if ((diff & w.probeMask) != 0) {
-                Scalar((word & w.probeMask) != 0 ? '1' : '0', w.code);
-            }
-        }
-        for (const auto& v : vectors_) {
-            if ((diff & v.anyMask) != 0) {
-                VectorValue(v, word, false);
-            }
-        }
-    }
-
     const Capture& capture_;
     ExportLayout layout_;
     std::vector<Signal> wires_;
@@ -210,14 +251,19 @@ private:
     std::string triggerCode_;
     std::optional<std::int32_t> trigger_;
     int unfilled_ = 0;
-    std::string out_;
+    std::string out_; // the header
+    const VcdSink* sink_ = nullptr;
+    bool ok_ = true;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t chunk_ = 0;
+    std::size_t cursor_ = 0;
 };
 
 } // namespace
 
-std::string WriteVcd(const Capture& capture, const VcdOptions& options,
-                     std::vector<std::string>& warnings) {
-    return VcdWriter(capture, options, warnings).Write();
+bool WriteVcd(const Capture& capture, const VcdOptions& options, std::vector<std::string>& warnings,
+              const VcdSink& sink) {
+    return VcdWriter(capture, options, warnings).Write(sink);
 }
 
 } // namespace pulsara::detail

@@ -57,8 +57,9 @@ bool ZipWriter::Add(const std::string& name, std::string_view bytes) {
         zip_source_free(member);
         return false;
     }
-    // Level 1: most of a busy capture does not compress, so a higher level only costs time.
-    zip_set_file_compression(archive_, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 1);
+    // Stored, not deflated: the members are at most 128 KiB, a busy capture does not
+    // compress, and deflating it would take most of an export's time.
+    zip_set_file_compression(archive_, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0);
     return true;
 }
 

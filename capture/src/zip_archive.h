@@ -14,7 +14,7 @@ struct zip_source;
 
 namespace pulsara::detail {
 
-// Builds an archive in memory; members are deflated.
+// Builds an archive in memory; members are stored uncompressed.
 class ZipWriter {
 public:
     ZipWriter();
