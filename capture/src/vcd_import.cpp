@@ -196,6 +196,9 @@ private:
         }
         const auto [it, added] = codeIndex_.try_emplace(parts[2], static_cast<int>(codes_.size()));
         if (added) {
+            if (const auto slot = ShortSlot(parts[2])) {
+                shortCodes_[*slot] = static_cast<int>(codes_.size());
+            }
             codes_.push_back({static_cast<int>(*width), -1, false});
         } else if (codes_[static_cast<std::size_t>(it->second)].width != static_cast<int>(*width)) {
             return At(line, "identifier \"" + parts[2] + "\" is declared again with another width");
@@ -321,14 +324,36 @@ private:
         return std::nullopt;
     }
 
+    // Most files use codes of one or two characters; those are found through a table, since
+    // every value change needs a look-up.
+    static std::optional<std::size_t> ShortSlot(std::string_view id) {
+        const auto printable = [](char c) { return c >= '!' && c <= '~'; };
+        if (id.size() == 1 && printable(id[0])) {
+            return static_cast<std::size_t>(id[0] - '!');
+        }
+        if (id.size() == 2 && printable(id[0]) && printable(id[1])) {
+            return 94 + static_cast<std::size_t>(id[0] - '!') * 94 +
+                   static_cast<std::size_t>(id[1] - '!');
+        }
+        return std::nullopt;
+    }
+
+    [[nodiscard]] int FindCode(std::string_view id) const {
+        if (const auto slot = ShortSlot(id)) {
+            return shortCodes_[*slot];
+        }
+        const auto found = codeIndex_.find(std::string(id));
+        return found == codeIndex_.end() ? -1 : found->second;
+    }
+
     std::optional<std::string> Value(long line, std::string_view digits, std::string_view id,
                                      bool scalar) {
-        const auto found = codeIndex_.find(std::string(id));
-        if (id.empty() || found == codeIndex_.end()) {
+        const int index = FindCode(id);
+        if (index < 0) {
             return At(line, "identifier \"" + std::string(id.substr(0, 40)) +
                                 "\" was not declared by a $var");
         }
-        const auto& code = codes_[static_cast<std::size_t>(found->second)];
+        const auto& code = codes_[static_cast<std::size_t>(index)];
         const bool digitsOk =
             !digits.empty() && std::all_of(digits.begin(), digits.end(), IsValueDigit);
         if (!digitsOk || digits.size() > static_cast<std::size_t>(code.width) ||
@@ -417,6 +442,7 @@ private:
     std::vector<Variable> variables_;
     std::vector<Code> codes_;
     std::unordered_map<std::string, int> codeIndex_;
+    std::vector<int> shortCodes_ = std::vector<int>(94 + 94 * 94, -1);
     bool pulsaraFile_ = false;
     long endLine_ = 0;
     long cutLine_ = 0;

@@ -1,0 +1,157 @@
+// pulsara-cli export and import as a user runs them, and a capture from the simulated board
+// decoded by sigrok-cli from the exported session file.
+
+#include "sim/signal_generator.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace pulsara {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class Scratch {
+public:
+    Scratch() {
+        std::string pattern = (fs::temp_directory_path() / "pulsara-cli-interop-XXXXXX");
+        if (::mkdtemp(pattern.data()) != nullptr) {
+            path = pattern;
+        }
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    ~Scratch() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+    fs::path path;
+};
+
+struct Run {
+    int status = -1;
+    std::string out; // standard output and error together
+};
+
+// Runs a shell command in dir, with dir as the lock folder for board claims.
+Run Shell(const fs::path& dir, const std::string& command) {
+    const std::string line = "cd '" + dir.string() + "' && XDG_RUNTIME_DIR='" + dir.string() +
+                             "' " + command + " >out.txt 2>&1";
+    const int raw = std::system(line.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(dir / "out.txt")};
+}
+
+Run Cli(const fs::path& dir, const std::string& args) {
+    return Shell(dir, "'" PULSARA_CLI "' " + args);
+}
+
+bool HaveSigrok() {
+    return std::system("command -v sigrok-cli >/dev/null 2>&1") == 0;
+}
+
+struct Case {
+    const char* name;
+    const char* args;
+    int status;
+    const char* saying;
+};
+
+TEST(CliInterop, BadRequestsSayWhatIsWrongAndWriteNothing) {
+    Scratch dir;
+    std::ofstream(dir.path / "c.wfa", std::ios::binary) << std::string(131072, '\0');
+    std::ofstream(dir.path / "bad.vcd") << "$var wire 1 ! a $end\n$enddefinitions $end\n#0\n1?\n";
+    std::ofstream(dir.path / "t.txt") << "text";
+    // 107 and 108 are CLI11's statuses for a missing and an excluded option.
+    const std::vector<Case> cases = {
+        {"no output named", "export c.wfa", 2, "needs --vcd OUT.vcd or --sr OUT.sr"},
+        {"both outputs", "export c.wfa --vcd o.vcd --sr o.sr", 108, "excludes"},
+        {"vectors without VCD", "export c.wfa --sr o.sr --vectors", 107, "requires --vcd"},
+        {"missing capture", "export none.wfa --vcd o.vcd", 1, "none.wfa"},
+        {"malformed VCD", "import bad.vcd -o o.wfa", 1, "bad.vcd\", line 4: identifier \"?\""},
+        {"unknown format", "import t.txt -o o.wfa", 1, "imports VCD (.vcd) and sigrok session"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto run = Cli(dir.path, c.args);
+        EXPECT_EQ(run.status, c.status) << run.out;
+        EXPECT_NE(run.out.find(c.saying), std::string::npos) << run.out;
+        for (const char* file : {"o.vcd", "o.sr", "o.wfa", "o.wfd"}) {
+            EXPECT_FALSE(fs::exists(dir.path / file)) << file;
+        }
+    }
+}
+
+// The decoder's annotations, one per line as "uart-1: 70", as bytes.
+std::string DecodedBytes(const std::string& out, const std::string& prefix) {
+    std::string bytes;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.starts_with(prefix) && line.size() == prefix.size() + 2) {
+            bytes += static_cast<char>(std::stoi(line.substr(prefix.size()), nullptr, 16));
+        }
+    }
+    return bytes;
+}
+
+TEST(CliInterop, SimulatedBoardCaptureDecodesThroughSigrok) {
+    if (!HaveSigrok()) {
+        GTEST_SKIP() << "sigrok-cli is not installed (scripts/install-deps.sh installs it)";
+    }
+    Scratch dir;
+    const auto capture = Cli(dir.path, "capture --board sim --sim-boot current --sim-speed 0 "
+                                       "--rate 10MHz -o x.wfa --def '" PULSARA_SIM_DEF "'");
+    ASSERT_EQ(capture.status, 0) << capture.out;
+    const auto exported = Cli(dir.path, "export x.wfa --sr x.sr");
+    ASSERT_EQ(exported.status, 0) << exported.out;
+
+    // The session file comes back with the same samples.
+    const auto imported = Cli(dir.path, "import x.sr -o back.wfa");
+    ASSERT_EQ(imported.status, 0) << imported.out;
+    EXPECT_TRUE(ReadAll(dir.path / "back.wfa") == ReadAll(dir.path / "x.wfa"));
+
+    // One frame is 1 ms and the capture 3.3 ms, so each message is there whole at least once.
+    const auto uart = Shell(dir.path, "sigrok-cli -i x.sr -P uart:rx=UART_TX:baudrate=" +
+                                          std::to_string(kUartBaud) + " -A uart=rx-data");
+    ASSERT_EQ(uart.status, 0) << uart.out;
+    EXPECT_NE(DecodedBytes(uart.out, "uart-1: ").find(kUartText), std::string::npos) << uart.out;
+
+    const std::string spi = "sigrok-cli -i x.sr -P spi:clk=SPI_SCK:mosi=SPI_MOSI:miso=SPI_MISO:"
+                            "cs=SPI_CS#:cs_polarity=active-low -A spi=";
+    const auto mosi = Shell(dir.path, spi + "mosi-data");
+    const auto miso = Shell(dir.path, spi + "miso-data");
+    EXPECT_NE(DecodedBytes(mosi.out, "spi-1: ")
+                  .find(std::string(std::begin(kSpiMosiBytes), std::end(kSpiMosiBytes))),
+              std::string::npos)
+        << mosi.out;
+    EXPECT_NE(DecodedBytes(miso.out, "spi-1: ")
+                  .find(std::string(std::begin(kSpiMisoBytes), std::end(kSpiMisoBytes))),
+              std::string::npos)
+        << miso.out;
+
+    const auto i2c = Shell(dir.path, "sigrok-cli -i x.sr -P i2c:scl=I2C_SCL:sda=I2C_SDA "
+                                     "-A i2c=address-write:data-write");
+    std::ostringstream want;
+    want << std::hex << std::uppercase << "i2c-1: Address write: " << int{kI2cAddress}
+         << "\ni2c-1: Data write: " << int{kI2cBytes[0]}
+         << "\ni2c-1: Data write: " << int{kI2cBytes[1]} << "\n";
+    EXPECT_NE(i2c.out.find(want.str()), std::string::npos) << i2c.out;
+}
+
+} // namespace
+} // namespace pulsara
