@@ -96,6 +96,22 @@ TEST(InteropTools, SigrokReadsEverySignalAtEverySample) {
     }
 }
 
+TEST(InteropTools, SigrokReadsASessionFileWithoutARate) {
+    if (!HaveTool("sigrok-cli")) {
+        GTEST_SKIP() << "sigrok-cli is not installed (scripts/install-deps.sh installs it)";
+    }
+    // An external clock has no rate to store; sigrok-cli still reads every sample.
+    auto capture = MakeCapture(kRows, 0xFFFFFFFFU, 4);
+    capture->settings.rateIndex = 15;
+    ScratchDir dir;
+    ASSERT_TRUE(ExportSr(*capture, dir / "ext.sr").ok);
+    const auto [out, status] = RunTool("sigrok-cli -i " + Quote(dir / "ext.sr") + " -O csv 2>&1");
+    ASSERT_EQ(status, 0) << out;
+    const auto csv = ReadSigrokCsv(out);
+    EXPECT_TRUE(csv.samplerate.empty()) << csv.samplerate;
+    EXPECT_EQ(csv.samples.size(), static_cast<std::size_t>(kSampleCount));
+}
+
 TEST(InteropTools, SigrokDemoCapturesImportWithTheirValues) {
     if (!HaveTool("sigrok-cli")) {
         GTEST_SKIP() << "sigrok-cli is not installed (scripts/install-deps.sh installs it)";
