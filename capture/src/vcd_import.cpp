@@ -98,6 +98,14 @@ private:
         return "line " + std::to_string(line) + ": " + what;
     }
 
+    std::string ReadFailure() const {
+        const std::string why = std::strerror(errno);
+        if (tokens_.Line() == 0) {
+            return "cannot read it: " + why;
+        }
+        return "reading stopped after line " + std::to_string(tokens_.Line()) + ": " + why;
+    }
+
     // Collects the tokens up to the next $end, joined by blanks.
     std::optional<std::string> Section(std::string_view keyword, std::string* text) {
         const long line = tokens_.Line();
@@ -155,6 +163,9 @@ private:
                                     "sections such as $var ... $end (remove lines other tools "
                                     "add, such as sigrok-cli's \"META ...\")");
             }
+        }
+        if (tokens_.Failed()) {
+            return ReadFailure();
         }
         return At(tokens_.Line(), "the file ends before $enddefinitions; it is not a complete VCD");
     }
@@ -319,7 +330,7 @@ private:
             }
         }
         if (tokens_.Failed()) {
-            return At(tokens_.Line(), std::string("reading stopped: ") + std::strerror(errno));
+            return ReadFailure();
         }
         return std::nullopt;
     }
