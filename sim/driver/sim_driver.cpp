@@ -18,6 +18,8 @@ constexpr std::uint64_t kCyclesPerMs = kCyclesPerSecond / 1000;
 constexpr std::uint64_t kDebounceCycles = 20 * kCyclesPerMs;
 // How long a board may take to boot or to come back after a firmware load.
 constexpr std::uint64_t kBootBudget = 4 * kCyclesPerSecond;
+// At speed 0, how long the firmware may take to finish a command before a call goes on.
+constexpr std::uint64_t kSettleCycles = 10 * kCyclesPerMs;
 constexpr std::size_t kDownloadChunk = 4096;
 constexpr std::uint8_t kGetDescriptor = 6, kSetAddress = 5, kSetConfiguration = 9;
 constexpr std::uint8_t kEndpointIn = 0x80, kTypeMask = 0x03, kTypeBulk = 2, kTypeInterrupt = 3;
@@ -150,9 +152,20 @@ void SimDriver::CatchUp(Slot& slot) {
         const double due = static_cast<double>(slot.cycleBase) +
                            ms * options_.speed * static_cast<double>(kCyclesPerMs);
         target = std::max(target, static_cast<std::uint64_t>(due));
-    } else if (slot.board->logic().mode() == 4) {
-        // No waiting: a running capture is complete when it is looked at.
-        if (const auto done = slot.board->CaptureCompletionCycle()) {
+    } else {
+        // No waiting: the firmware finishes what the last call handed it (a start command
+        // is taken only after its packet was acknowledged), and a running capture is
+        // complete when it is looked at.
+        const std::uint64_t end = chip.cycles() + kSettleCycles;
+        while (chip.cycles() < end) {
+            const std::uint64_t before = chip.cycles();
+            if (chip.skipIdleLoop(kCyclesPerMs) > 0 || chip.cycles() == before) {
+                break; // idle, or a CPU that does not run
+            }
+        }
+        target = chip.cycles();
+        const auto done = slot.board->CaptureCompletionCycle();
+        if (slot.board->logic().mode() == 4 && done) {
             target = std::max(target, *done);
         }
     }
