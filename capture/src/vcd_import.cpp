@@ -27,6 +27,8 @@ struct Code {
     bool triggerMark = false;
 };
 
+constexpr std::size_t kMaxVariables = 4096;
+
 bool IsValueDigit(char c) {
     return c == '0' || c == '1' || c == 'x' || c == 'X' || c == 'z' || c == 'Z';
 }
@@ -174,6 +176,11 @@ private:
         std::string text;
         if (auto error = Section("$var", &text)) {
             return error;
+        }
+        // 32 probes leave room for many names of the same signals, but not without end.
+        if (variables_.size() >= kMaxVariables) {
+            return At(line, "the file declares more than " + std::to_string(kMaxVariables) +
+                                " variables; pulsara reads 32 probes");
         }
         std::vector<std::string> parts;
         for (std::size_t start = 0; start <= text.size();) {
