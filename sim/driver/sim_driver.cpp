@@ -18,6 +18,9 @@ constexpr std::uint64_t kCyclesPerMs = kCyclesPerSecond / 1000;
 constexpr std::uint64_t kDebounceCycles = 20 * kCyclesPerMs;
 // How long a board may take to boot or to come back after a firmware load.
 constexpr std::uint64_t kBootBudget = 4 * kCyclesPerSecond;
+// The most board time one call emulates instruction by instruction (idle passes that are
+// skipped do not count): about 0.1 s of host CPU.
+constexpr std::uint64_t kMaxCatchUpCycles = 5 * kCyclesPerSecond;
 // At speed 0, how long the firmware may take to finish a command before a call goes on.
 constexpr std::uint64_t kSettleCycles = 10 * kCyclesPerMs;
 constexpr std::size_t kDownloadChunk = 4096;
@@ -121,9 +124,13 @@ void SimDriver::Settle(Slot& slot) {
     slot.cycleBase = chip.cycles();
 }
 
-void SimDriver::RunTo(Slot& slot, std::uint64_t target) {
+bool SimDriver::RunTo(Slot& slot, std::uint64_t target, std::uint64_t maxEmulated) {
     Ezusb& chip = slot.board->chip();
+    std::uint64_t emulated = 0;
     while (chip.cycles() < target) {
+        if (emulated >= maxEmulated) {
+            return false;
+        }
         if (chip.connected() && slot.connection != chip.connectCount()) {
             slot.connection = chip.connectCount();
             slot.connectedAt = chip.cycles();
@@ -139,9 +146,12 @@ void SimDriver::RunTo(Slot& slot, std::uint64_t target) {
             continue;
         }
         if (chip.cycles() < target) {
+            const std::uint64_t before = chip.cycles();
             (void)chip.run(std::min(target - chip.cycles(), kCyclesPerMs));
+            emulated += chip.cycles() - before;
         }
     }
+    return true;
 }
 
 void SimDriver::CatchUp(Slot& slot) {
@@ -169,7 +179,13 @@ void SimDriver::CatchUp(Slot& slot) {
             target = std::max(target, *done);
         }
     }
-    RunTo(slot, target);
+    // A firmware that stays busy while the host looks away (a read-out left half-drained)
+    // cannot be skipped through; rather than stall the caller for seconds, board time
+    // then falls behind the wall clock.
+    if (!RunTo(slot, target, kMaxCatchUpCycles)) {
+        slot.wallBase = wall_.Now();
+        slot.cycleBase = chip.cycles();
+    }
 }
 
 bool SimDriver::Enumerate(Slot& slot) {

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -71,7 +72,9 @@ private:
     Slot* SlotFor(int instance);
     void Settle(Slot& slot);
     void CatchUp(Slot& slot);
-    void RunTo(Slot& slot, std::uint64_t targetCycle);
+    // False when it stopped after emulating maxEmulated cycles without reaching the target.
+    bool RunTo(Slot& slot, std::uint64_t targetCycle,
+               std::uint64_t maxEmulated = std::numeric_limits<std::uint64_t>::max());
     bool Enumerate(Slot& slot);
     IoResult VendorRequest(Slot& slot, std::span<const std::uint8_t> input,
                            std::span<std::uint8_t> output);
