@@ -109,7 +109,10 @@ TEST(BoardCommands, WithoutABoardListAndCaptureSayWhatTheyFound) {
         {{"list"}, 0, "no boards found"},
         {{"capture", "--board", "usb", "-o", output}, 1, std::string(kConnectFailureMessage)},
         {{"capture", "--board", "usb", "--instance", "3", "-o", output}, 1, "No board could"},
-        {{"capture", "--board", "sim", "-o", output}, 1, "not available"},
+        // A blank simulated chip answers no string descriptors.
+        {{"capture", "--board", "sim", "--sim-boot", "blank", "-o", output},
+         1,
+         std::string(kConnectFailureMessage)},
     };
     for (auto [args, exitCode, says] : cases) {
         std::ostringstream out, err;
