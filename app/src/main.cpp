@@ -5,6 +5,7 @@
 #include "app/viewer_app.h"
 #include "app/viewer_services.h"
 #include "device/libusb_driver.h"
+#include "sim/sim_driver.h"
 
 #include <CLI/CLI.hpp>
 
@@ -23,6 +24,9 @@ namespace {
 struct Options {
     std::string board = "usb";
     int instance = -1;
+    int simBoards = 1;
+    std::string simBoot = "old";
+    double simSpeed = 1.0;
 };
 
 std::span<const std::uint8_t> BuiltInImage() {
@@ -52,6 +56,17 @@ int main(int argc, char** argv) {
     cli.add_option("--instance", options.instance,
                    "board instance 0..7 (default: the first free one)")
         ->check(CLI::Range(0, pulsara::kMaxInstances - 1));
+    cli.add_option("--sim-boards", options.simBoards,
+                   "simulated boards at instances 0..N-1 (--board sim; default 1)")
+        ->check(CLI::Range(1, pulsara::kMaxSimBoards));
+    cli.add_option("--sim-boot", options.simBoot,
+                   "what the simulated boards boot: old (reloaded at start-up), current or "
+                   "blank (no EEPROM); default old")
+        ->check(CLI::IsMember({"old", "current", "blank"}));
+    cli.add_option("--sim-speed", options.simSpeed,
+                   "board seconds per real second (default 1); 0: a capture completes as soon "
+                   "as it is polled")
+        ->check(CLI::Range(0.0, 1e6));
     CLI11_PARSE(cli, argc, argv);
 
     if (!HaveDisplay()) {
@@ -59,23 +74,32 @@ int main(int argc, char** argv) {
                      "in a desktop session, or use pulsara-cli\n";
         return 1;
     }
-    if (options.board == "sim") {
-        std::cerr << "pulsara: the simulated board (--board sim) is not in this build\n";
-        return 1;
-    }
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("pulsara"));
     QApplication::setWindowIcon(pulsara::ProgramIcon());
 
-    pulsara::LibusbDriver usb;
-    if (!usb.initError().empty()) {
-        std::cerr << "pulsara: " << usb.initError() << "\n";
-    }
     pulsara::EventPumpingClock clock;
+    std::unique_ptr<pulsara::EzusbDriver> driver;
+    std::filesystem::path lockDirectory = pulsara::DefaultLockDirectory();
+    if (options.board == "sim") {
+        const pulsara::SimOptions sim{
+            options.simBoards,
+            pulsara::ParseSimBoot(options.simBoot).value_or(pulsara::SimBoot::Old),
+            options.simSpeed};
+        driver = std::make_unique<pulsara::SimDriver>(sim, clock);
+        lockDirectory = pulsara::SimLockDirectory();
+    } else {
+        auto usb = std::make_unique<pulsara::LibusbDriver>();
+        if (!usb->initError().empty()) {
+            std::cerr << "pulsara: " << usb->initError() << "\n";
+        }
+        driver = std::move(usb);
+    }
     pulsara::QtStartupUi startupUi;
-    pulsara::StartupEnvironment environment{usb, BuiltInImage(), clock, startupUi, std::cout};
+    pulsara::StartupEnvironment environment{*driver, BuiltInImage(), clock, startupUi, std::cout};
     environment.instance = options.instance;
+    environment.lockDirectory = lockDirectory;
     pulsara::CViewerApp viewer(environment);
     pulsara::QtViewerServices services;
     viewer.InitInstance(services);

@@ -5,6 +5,7 @@
 #include "app/view_frame.h"
 #include "app/viewer_services.h"
 #include "capture/capture_files.h"
+#include "capture/interop.h"
 #include "capture/labels.h"
 #include "ui_viewer_dlg.h"
 #include "view/geometry.h"
@@ -260,25 +261,55 @@ void CViewerDlg::OnLoad() {
     if (!path) {
         return;
     }
-    const LoadResult result = LoadCapture(capture_, *path);
-    if (!result.ok) {
-        services_.ShowFileError(this, QString::fromStdString(result.error) +
-                                          tr("\n\nNothing was changed."));
-        return;
+    // Another tool's file comes in through the importer; both leave the capture as it was
+    // when they fail.
+    QString notice;
+    if (InteropFormatOf(*path)) {
+        const ImportResult result = ImportCapture(*path, capture_);
+        if (!result.ok) {
+            services_.ShowFileError(this, QString::fromStdString(result.error) +
+                                              tr("\n\nNothing was changed."));
+            return;
+        }
+        if (!result.warnings.empty()) {
+            notice = QString::fromStdString(result.warnings.front());
+        }
+    } else {
+        const LoadResult result = LoadCapture(capture_, *path);
+        if (!result.ok) {
+            services_.ShowFileError(this, QString::fromStdString(result.error) +
+                                              tr("\n\nNothing was changed."));
+            return;
+        }
+        if (result.shortFile) {
+            notice = tr("%1 holds only %2 of 131072 bytes; the samples after them read as 0.")
+                         .arg(FromPath(path->filename()))
+                         .arg(result.sampleBytesRead);
+        }
     }
     horizontalBar().setValue(ClampHorizontalPos(capture_.settings.savedScrollPos));
     SelectCombos();
-    ShowStatus(result.shortFile
-                   ? tr("%1 holds only %2 of 131072 bytes; the samples after them read as 0.")
-                         .arg(FromPath(path->filename()))
-                         .arg(result.sampleBytesRead)
-                   : QString());
+    ShowStatus(notice);
     update();
 }
 
 void CViewerDlg::OnSave() {
     const auto path = services_.ChooseSavePath(this);
     if (!path) {
+        return;
+    }
+    const auto format = InteropFormatOf(*path);
+    if (format) {
+        // An export for another tool; the capture itself is saved only as .wfa.
+        const InteropResult result =
+            *format == InteropFormat::Vcd ? ExportVcd(capture_, *path) : ExportSr(capture_, *path);
+        if (!result.ok) {
+            services_.ShowFileError(this, QString::fromStdString(result.error) +
+                                              tr("\n\nThe file that was there is unchanged."));
+            return;
+        }
+        ShowStatus(result.warnings.empty() ? QString()
+                                           : QString::fromStdString(result.warnings.front()));
         return;
     }
     const SaveResult result = SaveCapture(capture_, *path, horizontalBar().value());

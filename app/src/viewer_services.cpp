@@ -8,13 +8,32 @@
 namespace pulsara {
 namespace {
 
+// The capture's own format first, as it always was; the exchange formats after it.
+const QStringList& NameFilters() {
+    static const QStringList filters = {QStringLiteral("*.wfa"),
+                                        QStringLiteral("Value change dump (*.vcd)"),
+                                        QStringLiteral("sigrok session (*.sr)")};
+    return filters;
+}
+
+QString SuffixOf(const QString& filter) {
+    if (filter.contains(QStringLiteral("*.vcd"))) {
+        return QStringLiteral("vcd");
+    }
+    return filter.contains(QStringLiteral("*.sr")) ? QStringLiteral("sr") : QStringLiteral("wfa");
+}
+
 std::optional<std::filesystem::path> RunFileDialog(QWidget* parent, QFileDialog::AcceptMode mode) {
     QFileDialog dialog(parent);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                        : QFileDialog::AnyFile);
-    dialog.setNameFilter(QStringLiteral("*.wfa"));
+    dialog.setNameFilters(NameFilters());
     dialog.setDefaultSuffix(QStringLiteral("wfa"));
+    // A name typed without a suffix gets the one of the file type shown.
+    QObject::connect(
+        &dialog, &QFileDialog::filterSelected, &dialog,
+        [&dialog](const QString& filter) { dialog.setDefaultSuffix(SuffixOf(filter)); });
     dialog.setDirectory(QDir::currentPath());
     // Qt asks before overwriting unless told not to; keep it explicit.
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);

@@ -321,6 +321,38 @@ private slots:
         QCOMPARE(dlg.horizontalBar().value(), 8158);
     }
 
+    // SAVE to a .vcd or .sr exports; LOAD of one imports it back, rows and rate included.
+    void exchangeFormatsRoundTrip_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("value change dump") << QStringLiteral("x.vcd");
+        QTest::newRow("sigrok session") << QStringLiteral("x.sr");
+    }
+
+    void exchangeFormatsRoundTrip() {
+        QFETCH(QString, name);
+        TempDir dir;
+        Viewer viewer;
+        auto& dlg = *viewer.dialog;
+        for (int s = 0; s < kSampleCount; ++s) {
+            SetSample(*viewer.capture, s, static_cast<std::uint32_t>(s) * 0x9E3779B1U);
+        }
+        const SampleMemory expected = viewer.capture->samples;
+        viewer.capture->settings.rateIndex = 5;
+        viewer.services.savePath = dir.path() / name.toStdString();
+        dlg.OnSave();
+        QCOMPARE(viewer.services.errors, std::vector<QString>{});
+        QVERIFY(!std::filesystem::exists(dir.path() / "x.wfa")); // an export, not a capture
+
+        viewer.capture->samples.fill(0);
+        viewer.capture->settings.rateIndex = 0;
+        viewer.services.loadPath = viewer.services.savePath;
+        dlg.OnLoad();
+        QVERIFY(viewer.services.errors.empty());
+        QVERIFY(viewer.capture->samples == expected);
+        QCOMPARE(dlg.rateList().currentIndex(), 5);
+        QCOMPARE(viewer.capture->channels.rowCount, 32);
+    }
+
     void fileErrorsChangeNothing_data() {
         QTest::addColumn<bool>("save");
         QTest::newRow("load a file that is not there") << false;

@@ -22,7 +22,8 @@ public:
 };
 
 // Qt's file dialogs as the original ones were set up: "*.wfa", default suffix "wfa",
-// starting in the working directory, asking before overwriting; and QMessageBox.
+// starting in the working directory, asking before overwriting; the exchange formats (.vcd,
+// .sr) as further file types. And QMessageBox.
 class QtViewerServices final : public ViewerServices {
 public:
     [[nodiscard]] std::optional<std::filesystem::path> ChooseLoadPath(QWidget* parent) override;
