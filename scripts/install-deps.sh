@@ -13,6 +13,8 @@ packages=(
   libusb-1.0-0-dev
   # capture exchange: the .sr archive, and the peer tools that check VCD and .sr output
   libzip-dev sigrok-cli gtkwave
+  # protocol decoding: libsigrokdecode and its decoders (libsigrokdecode4)
+  libsigrokdecode-dev
   # firmware toolchain and the reference 8051 simulator
   sdcc sdcc-ucsim srecord
   # headless GUI and fonts: the view font and the Japanese labels
