@@ -12,6 +12,8 @@
 #include <iterator>
 #include <memory>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 namespace pulsara::test {
 namespace {
@@ -102,6 +104,38 @@ INSTANTIATE_TEST_SUITE_P(
         CliCase{"ListShowsTheOldFirmware", "list --board sim --sim-boot old --sim-boards 2", false,
                 0, "instance 1: simulated board, boots our firmware as \"V099\"", false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// What the README promises: the probes carry traffic that a protocol decoder recognises.
+TEST(SimSignals, DecodeWithSigrok) {
+    if (std::system("command -v sigrok-cli >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "sigrok-cli is not installed";
+    }
+    TempLockDir dir;
+    ASSERT_EQ(RunCli(dir.path, "capture --board sim --sim-boot current --sim-speed 0 "
+                               "--rate 10MHz --probe HDL -o x.wfa")
+                  .status,
+              0);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"uart:rx=17:baudrate=115200 -A uart=rx-data", "70 75 6C 73 61 72 61 0D 0A"},
+        {"spi:clk=18:mosi=19:miso=21:cs=20 -A spi=mosi-data", "9F 00 00 00"},
+        {"spi:clk=18:mosi=19:miso=21:cs=20 -A spi=miso-data", "FF C2 20 18"},
+        {"i2c:scl=22:sda=23 -A i2c=address-write:data-write", "50 10 42"},
+    };
+    for (const auto& [decoder, bytes] : cases) {
+        const std::string command = "cd '" + dir.path.string() +
+                                    "' && sigrok-cli -I binary:numchannels=32:samplerate=10000000 "
+                                    "-i x.wfa -P " +
+                                    decoder + " >decoded.txt 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << decoder;
+        // "uart-1: 70" lines, then "Address write: 50" or "Data write: 10" lines.
+        std::istringstream lines(ReadAll(dir.path / "decoded.txt"));
+        std::string line, values;
+        while (std::getline(lines, line)) {
+            values += (values.empty() ? "" : " ") + line.substr(line.rfind(' ') + 1);
+        }
+        EXPECT_NE(values.find(bytes), std::string::npos) << decoder << ": " << values;
+    }
+}
 
 } // namespace
 } // namespace pulsara::test
