@@ -104,9 +104,9 @@ CViewerDlg::CViewerDlg(Capture& capture, DeviceLink& link, ViewerServices& servi
     // The template's lists are narrow; Qt's default arrow and padding would cut "100MHz".
     for (QComboBox* list : {&rateList(), &positionList(), &conditionList(), &probeList()}) {
         list->setStyleSheet(QStringLiteral(
-            "QComboBox { padding: 0px 0px 0px 3px; }"
+            "QComboBox { padding: 0px 0px 0px 2px; }"
             "QComboBox::drop-down { subcontrol-origin: padding;"
-            " subcontrol-position: center right; width: 11px;"
+            " subcontrol-position: center right; width: 9px;"
             " border: 0px; }"
             "QComboBox::down-arrow {"
             " image: url(:/pulsara/icons/down-arrow.png); width: 7px; height: 4px; }"));
