@@ -63,7 +63,7 @@ public:
     [[nodiscard]] const SimOptions& options() const { return options_; }
     // Board n, booted and enumerated (n must be below options().boards).
     [[nodiscard]] Board& board(int instance);
-    // Runs board n for `cycles` of board time beyond where the wall clock has brought it,
+    // Runs board n for `cycles` more of board time, whatever the wall clock says,
     // enumerating it whenever it comes onto the bus.
     void RunBoard(int instance, std::uint64_t cycles);
 
