@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
     pulsara::cli::AddRenderCommand(app, context);
     pulsara::cli::AddExportCommand(app, context);
     pulsara::cli::AddImportCommand(app, context);
+    pulsara::cli::AddMeasureCommand(app, context);
     CLI11_PARSE(app, argc, argv);
     return context.exitCode;
 }

@@ -23,5 +23,7 @@ void AddCaptureCommand(CLI::App& app, CommandContext& context);
 void AddRenderCommand(CLI::App& app, CommandContext& context);
 void AddExportCommand(CLI::App& app, CommandContext& context);
 void AddImportCommand(CLI::App& app, CommandContext& context);
+void AddMeasureCommand(CLI::App& app, CommandContext& context);
+void AddDecodeCommand(CLI::App& app, CommandContext& context);
 
 } // namespace pulsara::cli
