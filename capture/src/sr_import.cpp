@@ -129,7 +129,7 @@ std::optional<std::string> ReadSr(const std::filesystem::path& path, ImportedCap
     if (!zip.Read("version", 16, text, tooLong)) {
         return Member("version") + " cannot be read: " + zip.Error();
     }
-    const auto version = Trim(text.substr(0, text.find('\n')));
+    const auto version = Trim(std::string_view(text).substr(0, text.find('\n')));
     if (version != "1" && version != "2") {
         return Member("version") + " holds \"" + std::string(version.substr(0, 16)) +
                "\"; pulsara reads sigrok session files of versions 1 and 2";

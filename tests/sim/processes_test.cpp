@@ -62,9 +62,9 @@ TEST_P(SimCli, RunsAsItsOwnProcess) {
     std::ostringstream messages;
     auto first = std::make_unique<DeviceLink>(sim, messages, SimLockDirectory());
     if (c.boardHeldElsewhere) {
-        ASSERT_TRUE(ConnectBoard(-1, *first, FirmwareImage(), kExpectedDescriptor1,
-                                 kExpectedDescriptor2, clock)
-                        .ok());
+        const auto connect = ConnectBoard(-1, *first, FirmwareImage(), kExpectedDescriptor1,
+                                          kExpectedDescriptor2, clock);
+        ASSERT_TRUE(connect.ok()) << ExplainConnectFailure(connect) << messages.str();
     }
 
     const CliRun run = RunCli(dir.path, c.args);
