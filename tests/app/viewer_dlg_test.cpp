@@ -376,6 +376,31 @@ private slots:
         QVERIFY(!std::filesystem::exists(path.parent_path()));
     }
 
+    // Escape ends the window, Enter too unless a push button has the focus (then it is
+    // that button's press).
+    void keysThatEndTheWindow_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("onButton");
+        QTest::addColumn<bool>("ends");
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << false << true;
+        QTest::newRow("Enter on a list") << int(Qt::Key_Return) << false << true;
+        QTest::newRow("Enter on START presses it") << int(Qt::Key_Return) << true << false;
+    }
+
+    void keysThatEndTheWindow() {
+        QFETCH(int, key);
+        QFETCH(bool, onButton);
+        QFETCH(bool, ends);
+        Viewer viewer;
+        auto& dlg = *viewer.dialog;
+        dlg.activateWindow();
+        QWidget& target = onButton ? static_cast<QWidget&>(dlg.startButton()) : dlg.rateList();
+        target.setFocus();
+        QTest::keyClick(&target, static_cast<Qt::Key>(key));
+        QCOMPARE(dlg.isVisible(), !ends);
+        QCOMPARE(dlg.cycle().captureArmed, onButton ? 1 : 0);
+    }
+
     void aboutBoxOpensAndCloses() {
         Viewer viewer;
         auto& dlg = *viewer.dialog;
