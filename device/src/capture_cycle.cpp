@@ -1,6 +1,16 @@
 #include "device/capture_cycle.h"
 
 namespace pulsara {
+namespace {
+
+void DrainIfPending(CaptureCycle& cycle, DeviceLink& link) {
+    if (cycle.repliesPending) {
+        (void)DrainReplies(link);
+        cycle.repliesPending = false;
+    }
+}
+
+} // namespace
 
 CaptureCycle::CaptureCycle() : incoming(std::make_unique<Capture>()) {}
 CaptureCycle::~CaptureCycle() = default;
@@ -15,6 +25,7 @@ StartStopResult StartStop(CaptureCycle& cycle, DeviceLink& link, Capture& captur
     capture.settings.triggerPosition = selections.triggerPosition;
     capture.settings.triggerCondition = selections.triggerCondition;
     capture.settings.triggerProbe = selections.triggerProbe;
+    DrainIfPending(cycle, link);
     const bool sent = StartCapture(link, capture.settings);
     cycle.captureArmed = 1;
     return {true, sent};
@@ -28,6 +39,7 @@ TickResult CaptureTick(CaptureCycle& cycle, DeviceLink& link, Capture& capture,
         return result;
     }
     result.polled = true;
+    DrainIfPending(cycle, link);
     Capture& incoming = *cycle.incoming;
     // PollCapture keeps a failed count read at the previous value: start from the shown one.
     incoming.settings.unfilledPairs = capture.settings.unfilledPairs;
@@ -44,9 +56,12 @@ TickResult CaptureTick(CaptureCycle& cycle, DeviceLink& link, Capture& capture,
         break;
     case PollResult::ReadOutFailed:
         cycle.captureArmed = 0;
+        cycle.repliesPending = true;
+        break;
+    case PollResult::StatusFailed:
+        cycle.repliesPending = true;
         break;
     case PollResult::NotComplete:
-    case PollResult::StatusFailed:
         break;
     }
     return result;

@@ -61,4 +61,19 @@ PollResult PollCapture(DeviceLink& link, Capture& capture) {
     return complete ? PollResult::Complete : PollResult::ReadOutFailed;
 }
 
+int DrainReplies(DeviceLink& link) {
+    constexpr int kPacket = 64;
+    constexpr int kMostPackets = static_cast<int>(kSampleMemoryBytes) / kPacket + 2;
+    std::array<std::uint8_t, kPacket> packet{};
+    int dropped = 0;
+    for (int i = 0; i < kMostPackets; ++i) {
+        const int got = BulkRead(link, kReplyPipe, packet);
+        if (got <= 0) {
+            break;
+        }
+        dropped += got;
+    }
+    return dropped;
+}
+
 } // namespace pulsara

@@ -38,6 +38,9 @@ struct CaptureCycle {
     ~CaptureCycle();
 
     std::int32_t captureArmed = 0; // 1 from START until read out or given up
+    // A poll failed half-way: replies may wait on the pipe and must go before the next
+    // command, or they would be taken for its answer.
+    bool repliesPending = false;
 
     // The read-out lands here first, so a failed one never replaces the samples shown.
     std::unique_ptr<Capture> incoming;

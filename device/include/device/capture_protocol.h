@@ -48,4 +48,10 @@ enum class PollResult {
 // read-out still returns the board to idle; samples that did not arrive read as 0.
 [[nodiscard]] PollResult PollCapture(DeviceLink& link, Capture& capture);
 
+// Reads and drops the replies a failed exchange left waiting on pipe 8 (a status byte
+// nobody read, the rest of a broken read-out), so that the next read answers the next
+// command. Stops at the first read that finds nothing, after at most one whole read-out.
+// Returns the bytes dropped.
+int DrainReplies(DeviceLink& link);
+
 } // namespace pulsara
