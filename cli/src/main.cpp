@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
     pulsara::cli::AddExportCommand(app, context);
     pulsara::cli::AddImportCommand(app, context);
     pulsara::cli::AddMeasureCommand(app, context);
+    pulsara::cli::AddDecodeCommand(app, context);
     CLI11_PARSE(app, argc, argv);
     return context.exitCode;
 }
