@@ -52,6 +52,7 @@ int OpenDevice(int instance, DeviceLink& link) {
     if (instance != -1) {
         return OpenInto(link, instance) ? 0 : -1;
     }
+    link.claimError.clear();
     for (int n = 0; n < kMaxInstances; ++n) {
         // Claiming first and opening second leaves no moment in which another copy could
         // find the instance free after we found it free.
@@ -62,8 +63,10 @@ int OpenDevice(int instance, DeviceLink& link) {
         case InstanceClaim::Outcome::HeldElsewhere:
             continue;
         case InstanceClaim::Outcome::Error:
+            // A lock file we cannot use must not lock the user out of every board: say so
+            // and open without a claim.
             link.claimError = claim.error();
-            continue;
+            break;
         }
         if (!OpenInto(link, n)) {
             continue; // the claim is dropped with `claim`

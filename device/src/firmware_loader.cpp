@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <utility>
 
 namespace pulsara {
 namespace {
@@ -14,8 +15,25 @@ void Progress(ConnectEvents* events, const std::string& line) {
     }
 }
 
-ConnectResult Failed(ConnectFailure failure, const DeviceLink& link, bool reloaded = false) {
-    return {failure, reloaded, link.claimError};
+ConnectResult Failed(ConnectFailure failure, std::string detail = {}, bool reloaded = false) {
+    return {failure, reloaded, std::move(detail)};
+}
+
+// Opens into the link and hands over the claim problem met on the way, if any, so that it
+// is reported once: with this open's failure, or as a note when the open went ahead.
+bool Open(int instance, DeviceLink& link, std::string& claimProblem) {
+    const bool opened = OpenDevice(instance, link) == 0;
+    claimProblem = std::exchange(link.claimError, {});
+    return opened;
+}
+
+void NoteUnclaimed(ConnectEvents* events, const DeviceLink& link, const std::string& problem) {
+    if (!problem.empty()) {
+        Progress(events, "board instance " + std::to_string(link.openedInstance) +
+                             " opened without a claim, so another copy of pulsara could open "
+                             "it too: " +
+                             problem);
+    }
 }
 
 std::string Quoted(const std::array<char, kStringTextSize>& text) {
@@ -72,16 +90,18 @@ std::string ExplainConnectFailure(const ConnectResult& result) {
 ConnectResult ConnectBoard(int instance, DeviceLink& link, std::span<const std::uint8_t> image,
                            std::string_view expected1, std::string_view expected2, Clock& clock,
                            ConnectEvents* events) {
-    if (OpenDevice(instance, link) != 0) {
-        return Failed(ConnectFailure::NoInstance, link);
+    std::string claimProblem;
+    if (!Open(instance, link, claimProblem)) {
+        return Failed(ConnectFailure::NoInstance, claimProblem);
     }
+    NoteUnclaimed(events, link, claimProblem);
     std::array<char, kStringTextSize> text1{};
     std::array<char, kStringTextSize> text2{};
     if (GetStringDescriptor(link, 1, text1) != 0) {
-        return Failed(ConnectFailure::Descriptor1, link);
+        return Failed(ConnectFailure::Descriptor1);
     }
     if (GetStringDescriptor(link, 2, text2) != 0) {
-        return Failed(ConnectFailure::Descriptor2, link);
+        return Failed(ConnectFailure::Descriptor2);
     }
     // Whole zero-terminated texts, byte for byte; descriptor 2 only counts when 1 matched.
     const std::string_view got1(text1.data(), ::strnlen(text1.data(), text1.size()));
@@ -92,19 +112,19 @@ ConnectResult ConnectBoard(int instance, DeviceLink& link, std::span<const std::
         return {};
     }
     if (image.empty()) {
-        return Failed(ConnectFailure::NoImage, link);
+        return Failed(ConnectFailure::NoImage);
     }
     Progress(events, "board instance " + std::to_string(link.openedInstance) + " answers " +
                          Quoted(text1) + " " + Quoted(text2) + "; loading the firmware (" +
                          std::to_string(image.size()) + " bytes)");
     if (Halt8051(link) != 0) {
-        return Failed(ConnectFailure::Halt, link);
+        return Failed(ConnectFailure::Halt);
     }
     if (DownloadFirmware(link, image) != 0) {
-        return Failed(ConnectFailure::Download, link);
+        return Failed(ConnectFailure::Download);
     }
     if (Run8051(link) != 0) {
-        return Failed(ConnectFailure::Run, link);
+        return Failed(ConnectFailure::Run);
     }
     // The board leaves the bus and comes back as a new device; release it meanwhile.
     CloseDevice(link);
@@ -112,21 +132,22 @@ ConnectResult ConnectBoard(int instance, DeviceLink& link, std::span<const std::
     const auto start = clock.Now();
     for (;;) {
         clock.SleepFor(kReopenPause);
-        if (OpenDevice(instance, link) == 0) {
+        if (Open(instance, link, claimProblem)) {
             break;
         }
         if (clock.Now() - start >= kReopenLimit) {
-            return Failed(ConnectFailure::NotBack, link, true);
+            return Failed(ConnectFailure::NotBack, claimProblem, true);
         }
     }
+    NoteUnclaimed(events, link, claimProblem);
     Progress(events, "board is back as instance " + std::to_string(link.openedInstance));
     return {ConnectFailure::None, true, {}};
 }
 
 ConnectResult ConnectAtStartup(DeviceLink& link, std::span<const std::uint8_t> image, Clock& clock,
                                ConnectEvents& events, int instance) {
-    auto result =
-        ConnectBoard(instance, link, image, kExpectedDescriptor1, kExpectedDescriptor2, clock, &events);
+    auto result = ConnectBoard(instance, link, image, kExpectedDescriptor1, kExpectedDescriptor2,
+                               clock, &events);
     if (!result.ok()) {
         events.ConnectFailed(kConnectFailureMessage, result);
     }

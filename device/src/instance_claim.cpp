@@ -18,15 +18,35 @@ std::filesystem::path DefaultLockDirectory() {
             return runtime;
         }
     }
-    return "/tmp";
+    const std::filesystem::path dir = "/tmp/pulsara-" + std::to_string(::getuid());
+    // An existing one is checked by every claim, so a folder planted by someone else is
+    // reported rather than used.
+    (void)::mkdir(dir.c_str(), 0700);
+    return dir;
 }
 
 std::filesystem::path ClaimLockPath(const std::filesystem::path& dir, int instance) {
-    std::string name = "pulsara-ezusb-" + std::to_string(instance);
-    if (dir == "/tmp") {
-        name += "-uid" + std::to_string(::getuid());
+    return dir / ("pulsara-ezusb-" + std::to_string(instance) + ".lock");
+}
+
+std::string CheckLockDirectory(const std::filesystem::path& dir) {
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0) {
+        return "cannot use the lock folder \"" + dir.string() + "\": " + std::strerror(errno);
     }
-    return dir / (name + ".lock");
+    std::string problem;
+    if (!S_ISDIR(st.st_mode)) {
+        problem = "is not a folder";
+    } else if (st.st_uid != ::getuid()) {
+        problem = "belongs to user id " + std::to_string(st.st_uid);
+    } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        problem = "may be written by other users";
+    }
+    if (problem.empty()) {
+        return {};
+    }
+    return "the lock folder \"" + dir.string() + "\" " + problem +
+           ", so claims there cannot be trusted; remove it";
 }
 
 InstanceClaim::InstanceClaim(InstanceClaim&& other) noexcept
@@ -50,7 +70,10 @@ InstanceClaim::~InstanceClaim() {
 InstanceClaim::Outcome InstanceClaim::TryClaim(const std::filesystem::path& lockDirectory,
                                                int instance) {
     Release();
-    error_.clear();
+    error_ = CheckLockDirectory(lockDirectory);
+    if (!error_.empty()) {
+        return Outcome::Error;
+    }
     const auto path = ClaimLockPath(lockDirectory, instance);
     // O_NOFOLLOW: in a shared directory a planted symlink must not redirect our open.
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);

@@ -197,6 +197,23 @@ TEST_F(DeviceLinkTest, OpenScanSkipsClaimedAndAbsentInstances) {
     EXPECT_FALSE(link.claim.held());
 }
 
+TEST_F(DeviceLinkTest, AnUnusableLockFolderIsReportedAndTheBoardStillOpens) {
+    const auto folder = locks.path() / "shared";
+    std::filesystem::create_directory(folder);
+    std::filesystem::permissions(folder, std::filesystem::perms::all);
+    DeviceLink shared{driver, out, folder};
+    driver.present = [](int n) { return n == 2; };
+    ASSERT_EQ(OpenDevice(-1, shared), 0);
+    EXPECT_EQ(shared.openedInstance, 2);
+    EXPECT_FALSE(shared.claim.held());
+    EXPECT_NE(shared.claimError.find("other users"), std::string::npos) << shared.claimError;
+    // The next scan reports only what it meets itself.
+    EXPECT_EQ(OpenDevice(-1, link), 0);
+    EXPECT_EQ(link.openedInstance, 2);
+    EXPECT_TRUE(link.claim.held());
+    EXPECT_EQ(link.claimError, "");
+}
+
 TEST(LibusbDriver, WithoutABoardNothingOpens) {
     LibusbDriver driver;
     if (driver.CountInstances() > 0) {

@@ -134,6 +134,36 @@ TEST_F(FirmwareLoaderTest, NoBoardAndABoardThatNeverComesBack) {
     EXPECT_NE(ExplainConnectFailure(result).find("did not come back"), std::string::npos);
 }
 
+TEST_F(FirmwareLoaderTest, ProgressNamesTheInstanceAndAClaimProblemIsReportedOnce) {
+    struct Events : RecordingEvents {
+        std::vector<std::string> lines;
+        void Progress(std::string_view line) override { lines.emplace_back(line); }
+    };
+    const auto shared = locks.path() / "shared";
+    std::filesystem::create_directory(shared);
+    std::filesystem::permissions(shared, std::filesystem::perms::all);
+    for (const bool sharedFolder : {false, true}) {
+        SCOPED_TRACE(sharedFolder ? "lock folder others may write" : "private lock folder");
+        link.lockDirectory = sharedFolder ? shared : locks.path();
+        driver.present = [](int n) { return n == 2; };
+        Events events;
+        ASSERT_TRUE(ConnectBoard(-1, link, image, "WFFW", "V100", clock, &events).ok());
+        ASSERT_FALSE(events.lines.empty());
+        EXPECT_NE(events.lines.back().find("board instance 2 runs the firmware"),
+                  std::string::npos);
+        const bool noted = events.lines.front().find("other users") != std::string::npos;
+        EXPECT_EQ(noted, sharedFolder);
+        EXPECT_EQ(link.claimError, "");
+        // A later failure of another kind does not carry the claim problem along.
+        board.descriptor1.reset();
+        const auto failed = ConnectBoard(2, link, image, "WFFW", "V100", clock, &events);
+        EXPECT_EQ(failed.failure, ConnectFailure::Descriptor1);
+        EXPECT_EQ(failed.detail, "");
+        board.descriptor1 = "WFFW";
+        CloseDevice(link);
+    }
+}
+
 TEST_F(FirmwareLoaderTest, StartupReportsAFailureAndAlwaysSendsTheStartupCommand) {
     for (const bool attached : {true, false}) {
         SCOPED_TRACE(attached);

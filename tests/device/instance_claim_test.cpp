@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -94,6 +98,64 @@ TEST(InstanceClaim, UnusableLockFilesAreErrorsThatNameTheFile) {
     std::filesystem::create_symlink(dir.path() / "target", ClaimLockPath(dir.path(), 1));
     EXPECT_EQ(claim.TryClaim(dir.path(), 1), Outcome::Error);
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "target"));
+}
+
+TEST(InstanceClaim, LockFolderIsTheRuntimeDirOrAPrivateOneOfThisUser) {
+    test::TempDir dir;
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    const std::string before = saved ? saved : "";
+    const std::filesystem::path own = "/tmp/pulsara-" + std::to_string(::getuid());
+    const std::string file = (dir.path() / "file").string();
+    { std::ofstream(file) << "x"; }
+    struct Case {
+        std::optional<std::string> runtime;
+        std::filesystem::path expected;
+    };
+    for (const Case& c : {Case{dir.path().string(), dir.path()}, Case{std::nullopt, own},
+                          Case{"", own}, Case{file, own}}) {
+        SCOPED_TRACE(c.runtime.value_or("unset"));
+        if (c.runtime) {
+            ::setenv("XDG_RUNTIME_DIR", c.runtime->c_str(), 1);
+        } else {
+            ::unsetenv("XDG_RUNTIME_DIR");
+        }
+        const auto got = DefaultLockDirectory();
+        EXPECT_EQ(got, c.expected);
+        EXPECT_EQ(CheckLockDirectory(got), "");
+        EXPECT_EQ(ClaimLockPath(got, 3), c.expected / "pulsara-ezusb-3.lock");
+    }
+    if (saved) {
+        ::setenv("XDG_RUNTIME_DIR", before.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_RUNTIME_DIR");
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat(own.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700U);
+}
+
+TEST(InstanceClaim, AFolderOthersCouldPlantOrWriteIsRefused) {
+    test::TempDir dir;
+    const auto open = dir.path() / "open";
+    const auto link = dir.path() / "link";
+    const auto file = dir.path() / "file";
+    std::filesystem::create_directory(open);
+    std::filesystem::permissions(open, std::filesystem::perms::all);
+    std::filesystem::create_directory_symlink(dir.path(), link);
+    { std::ofstream(file) << "x"; }
+    struct Case {
+        std::filesystem::path folder;
+        const char* problem;
+    };
+    for (const Case& c : {Case{open, "may be written by other users"}, Case{link, "not a folder"},
+                          Case{file, "not a folder"}}) {
+        SCOPED_TRACE(c.folder.string());
+        InstanceClaim claim;
+        EXPECT_EQ(claim.TryClaim(c.folder, 0), Outcome::Error);
+        EXPECT_NE(claim.error().find(c.problem), std::string::npos) << claim.error();
+        EXPECT_NE(claim.error().find(c.folder.string()), std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(ClaimLockPath(c.folder, 0)));
+    }
 }
 
 } // namespace

@@ -37,11 +37,14 @@ struct DeviceLink {
     DriverHandle handle = kNullHandle;
     bool handleOpen = false; // handle still needs closing
     int openedInstance = -1; // instance of the last successful open
-    InstanceClaim claim;     // held only after OpenDevice(-1)
-    std::string claimError;  // the last lock-file problem met by a scan, if any
+    InstanceClaim claim;     // held only after OpenDevice(-1) that could claim
+    // The lock-file problem met by the last OpenDevice(-1), if any; whoever reports it
+    // clears it.
+    std::string claimError;
 };
 
-// -1 claims and opens the first free instance of 0..7, skipping those claimed elsewhere;
+// -1 claims and opens the first free instance of 0..7, skipping those claimed elsewhere
+// (an instance whose lock file cannot be used is opened unclaimed, with claimError set);
 // any other number opens that instance without looking at claims.
 [[nodiscard]] int OpenDevice(int instance, DeviceLink& link);
 // Closes the handle and releases the claim. Always 0.

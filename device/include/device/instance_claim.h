@@ -10,12 +10,16 @@
 
 namespace pulsara {
 
-// $XDG_RUNTIME_DIR when it names a directory, else /tmp.
+// $XDG_RUNTIME_DIR when it names a directory. Otherwise /tmp/pulsara-<uid>, created 0700
+// when missing: a fixed name straight in /tmp could be taken first by another user.
 [[nodiscard]] std::filesystem::path DefaultLockDirectory();
 
-// The lock file of instance n in dir. Under /tmp the user id is part of the name, so
-// another user's file cannot block or be touched by ours.
+// The lock file of instance n in dir.
 [[nodiscard]] std::filesystem::path ClaimLockPath(const std::filesystem::path& dir, int instance);
+
+// Empty when dir is a real directory of this user that nobody else may write to; else
+// why lock files there cannot be trusted.
+[[nodiscard]] std::string CheckLockDirectory(const std::filesystem::path& dir);
 
 class InstanceClaim {
 public:
