@@ -84,6 +84,18 @@ std::string ErrorText(int code) {
     return std::string(libusb_error_name(code)) + " (" + libusb_strerror(code) + ")";
 }
 
+// Releasing the 8051 starts the new firmware, which drops off the bus within
+// microseconds to re-enumerate: the write's status stage may then fail although the 8051
+// runs. For this one write those failures mean done.
+bool IsCpuRelease(const VendorRequestIn& request) {
+    return request.request == kFirmwareLoadRequest && request.value == kCpucsAddress &&
+           request.direction == 0 && request.length == 1 && (request.data & 0x01) == 0;
+}
+
+bool LeftTheBus(int result) {
+    return result == LIBUSB_ERROR_IO || result == LIBUSB_ERROR_NO_DEVICE;
+}
+
 unsigned int Millis(std::chrono::milliseconds ms) {
     return static_cast<unsigned int>(ms.count());
 }
@@ -130,11 +142,14 @@ std::string LibusbDriver::DescribeInstance(int instance) {
 }
 
 DriverHandle LibusbDriver::Open(int instance) {
-    lastOpenError_.clear();
     const BoardList boards(context_);
     const Candidate* c = boards.At(instance);
     if (!c) {
-        lastOpenError_ = context_ ? "no board with this instance number" : initError_;
+        // An instance that is not there says nothing: keep the error of one that is, so
+        // a scan over all eight still names why the board could not be opened.
+        if (!context_) {
+            lastOpenError_ = initError_;
+        }
         return kInvalidHandle;
     }
     OpenBoard board;
@@ -170,6 +185,7 @@ DriverHandle LibusbDriver::Open(int instance) {
         libusb_close(board.usb);
         return kInvalidHandle;
     }
+    lastOpenError_.clear();
     const DriverHandle handle = nextHandle_++;
     open_.emplace(handle, std::move(board));
     return handle;
@@ -208,6 +224,14 @@ IoResult LibusbDriver::IoControl(DriverHandle handle, std::uint32_t code,
     }
 }
 
+IoResult LibusbDriver::Failed(const std::string& what, int result) {
+    if (ioError_.empty()) {
+        ioError_ = what + ": " +
+                   (result < 0 ? ErrorText(result) : "only " + std::to_string(result) + " bytes");
+    }
+    return {};
+}
+
 IoResult LibusbDriver::VendorRequest(OpenBoard& board, std::span<const std::uint8_t> input,
                                      std::span<std::uint8_t> output) {
     const auto request = DecodeVendorRequestIn(input);
@@ -221,8 +245,8 @@ IoResult LibusbDriver::VendorRequest(OpenBoard& board, std::span<const std::uint
     const int r =
         libusb_control_transfer(board.usb, type, request->request, request->value, request->index,
                                 &data, request->length, Millis(timeouts_.control));
-    if (r != request->length) {
-        return {};
+    if (r != request->length && !(IsCpuRelease(*request) && LeftTheBus(r))) {
+        return Failed("vendor request", r);
     }
     if (!toDevice && r == 1 && !output.empty()) {
         output[0] = data;
@@ -246,7 +270,7 @@ IoResult LibusbDriver::AnchorDownload(OpenBoard& board, std::span<const std::uin
             board.usb, type, kFirmwareLoadRequest, static_cast<std::uint16_t>(offset), 0, data,
             static_cast<std::uint16_t>(chunk), Millis(timeouts_.control));
         if (r != static_cast<int>(chunk)) {
-            return {};
+            return Failed("firmware download at " + std::to_string(offset), r);
         }
     }
     return {true, 0};
@@ -264,7 +288,7 @@ IoResult LibusbDriver::StringDescriptor(OpenBoard& board, std::span<const std::u
         static_cast<std::uint16_t>((kStringDescriptorType << 8) | request->index),
         request->languageId, output.data(), length, Millis(timeouts_.control));
     if (r < 0) {
-        return {};
+        return Failed("string descriptor " + std::to_string(request->index), r);
     }
     return {true, static_cast<std::uint32_t>(r)};
 }
@@ -297,7 +321,10 @@ IoResult LibusbDriver::BulkTransfer(OpenBoard& board, bool toDevice,
     // A timeout is a failure even when part of the data moved: the caller must not wait
     // for or trust the rest.
     if (r != 0 || (toDevice && transferred != length)) {
-        return {};
+        return Failed(std::string(toDevice ? "bulk write" : "bulk read") + " on pipe " +
+                          std::to_string(control->pipeNumber) + " (" + std::to_string(transferred) +
+                          " of " + std::to_string(length) + " bytes moved)",
+                      r != 0 ? r : transferred);
     }
     return {true, static_cast<std::uint32_t>(transferred)};
 }

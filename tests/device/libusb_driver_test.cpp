@@ -156,5 +156,152 @@ TEST(LibusbEndToEnd, ConnectWithReloadAndCaptureGiveTheSamplesOfTheSimDriver) {
     EXPECT_EQ(usb->bus.configDescriptors(), 0);
 }
 
+std::string Name(int error) {
+    return error == 0 ? "" : libusb_error_name(error);
+}
+
+// Every failure a cable can cause during the connect (the board needs its firmware): the
+// connect ends with the failure the user is shown, or goes through where the failure
+// means nothing, and the libusb error is named.
+TEST(LibusbFaults, EachConnectStepReportsWhatTheCableDid) {
+    using C = StandinCall;
+    // Control transfers of a reload: 1 and 2 the strings, 3 halt, 4 the image, 5 release.
+    struct Case {
+        const char* what;
+        StandinFault fault;
+        ConnectFailure failure;
+        const char* printed;
+        bool neverBack = false;
+    } cases[] = {
+        {"release, status stage IO",
+         {C::Control, 5, LIBUSB_ERROR_IO, 0, true},
+         ConnectFailure::None,
+         ""},
+        {"release, board already gone",
+         {C::Control, 5, LIBUSB_ERROR_NO_DEVICE, 0, true},
+         ConnectFailure::None,
+         ""},
+        {"release times out",
+         {C::Control, 5, LIBUSB_ERROR_TIMEOUT},
+         ConnectFailure::Run,
+         "i8051 run err.\n"},
+        {"string 1 stalled", {C::Control, 1, LIBUSB_ERROR_PIPE}, ConnectFailure::Descriptor1, ""},
+        {"unplugged at string 2",
+         {C::Control, 2, LIBUSB_ERROR_NO_DEVICE, 0, false, true},
+         ConnectFailure::Descriptor2,
+         ""},
+        {"halt fails", {C::Control, 3, LIBUSB_ERROR_IO}, ConnectFailure::Halt, "i8051 halt err.\n"},
+        {"download times out",
+         {C::Control, 4, LIBUSB_ERROR_TIMEOUT},
+         ConnectFailure::Download,
+         "usb dwnload err.\n"},
+        {"no access", {C::Open, 1, LIBUSB_ERROR_ACCESS}, ConnectFailure::NoInstance, ""},
+        {"never back after the load", {C::Open, 99, 0}, ConnectFailure::NotBack, "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UsbRig usb;
+        usb.bus.Plug(SimBoot::Old);
+        usb.bus.Inject(c.fault);
+        usb.bus.RefuseEnumeration(c.neverBack);
+        const auto result = usb.Connect();
+        EXPECT_EQ(result.failure, c.failure) << ExplainConnectFailure(result);
+        EXPECT_EQ(usb.messages.str(), c.printed);
+        EXPECT_EQ(usb.events.failures.size(), c.failure == ConnectFailure::None ? 0U : 1U);
+        const std::string error = Name(c.fault.error);
+        if (c.failure == ConnectFailure::NoInstance) {
+            EXPECT_NE(usb.driver.lastOpenError().find(error), std::string::npos);
+        } else if (c.failure != ConnectFailure::None && c.failure != ConnectFailure::NotBack) {
+            const std::string reported = usb.driver.TakeIoError();
+            EXPECT_NE(reported.find(error), std::string::npos) << reported;
+        }
+        // Bounded: the reopen gives up after 30 s of waiting, nothing waits longer.
+        EXPECT_LE(usb.clock.Now(), c.neverBack ? 32000ms : 2000ms);
+        if (c.failure == ConnectFailure::None) {
+            EXPECT_TRUE(result.reloaded);
+            Capture capture;
+            CaptureCycle cycle;
+            EXPECT_TRUE(StartStop(cycle, *usb.link, capture, kFastCapture).settingsSent);
+            EXPECT_EQ(RunCycle(cycle, *usb.link, capture, usb.clock, 3),
+                      std::vector<PollResult>{PollResult::Complete});
+        }
+        usb.link.reset();
+        EXPECT_EQ(usb.bus.openHandles(), 0);
+    }
+}
+
+// Failures during a capture: each poll says what happened, a failed read-out leaves the
+// previous samples, and the cycle carries on or stops as the board allows.
+TEST(LibusbFaults, EachCaptureStepReportsWhatTheCableDid) {
+    using C = StandinCall;
+    using P = PollResult;
+    // After the start: writes 1 status query, 2 read-out, 3 count, 4 idle; reads 1 status,
+    // 2-5 the four 32768-byte pieces, 6 the count.
+    struct Case {
+        const char* what;
+        StandinFault fault;
+        std::vector<PollResult> polls;
+        bool kept; // the previous samples stay
+        int most = 200;
+    } cases[] = {
+        {"status reply times out",
+         {C::BulkIn, 1, LIBUSB_ERROR_TIMEOUT},
+         {P::StatusFailed, P::Complete},
+         false},
+        {"status reply stalled",
+         {C::BulkIn, 1, LIBUSB_ERROR_PIPE},
+         {P::StatusFailed, P::Complete},
+         false},
+        {"read-out comes back short", {C::BulkIn, 3, 0, 640}, {P::ReadOutFailed}, true},
+        {"read-out times out half-way",
+         {C::BulkIn, 4, LIBUSB_ERROR_TIMEOUT, 16384},
+         {P::ReadOutFailed},
+         true},
+        {"unplugged during the read-out",
+         {C::BulkIn, 2, LIBUSB_ERROR_NO_DEVICE, 4096, false, true},
+         {P::ReadOutFailed},
+         true},
+        {"unplugged at a status query",
+         {C::BulkOut, 1, LIBUSB_ERROR_NO_DEVICE, 0, false, true},
+         {P::StatusFailed, P::StatusFailed, P::StatusFailed},
+         false,
+         3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UsbRig usb;
+        Board& board = usb.bus.Plug(SimBoot::Current);
+        const auto connect = usb.Connect();
+        ASSERT_TRUE(connect.ok());
+        EXPECT_FALSE(connect.reloaded);
+        Capture capture;
+        capture.samples.fill(0x5A);
+        CaptureCycle cycle;
+        ASSERT_TRUE(StartStop(cycle, *usb.link, capture, kFastCapture).settingsSent);
+        usb.bus.Inject(c.fault);
+        std::vector<PollResult> polls;
+        std::string reported; // what the first failed poll met
+        for (int i = 0; i < c.most && cycle.captureArmed != 0; ++i) {
+            usb.clock.SleepFor(std::chrono::milliseconds(kPollIntervalMs));
+            polls.push_back(CaptureTick(cycle, *usb.link, capture, 0).poll);
+            if (reported.empty()) {
+                reported = usb.driver.TakeIoError();
+            }
+        }
+        EXPECT_EQ(polls, c.polls);
+        EXPECT_FALSE(usb.bus.FaultsLeft());
+        // A short read is no libusb error: it shows only as a read-out that failed.
+        EXPECT_NE(reported.find(Name(c.fault.error)), std::string::npos) << reported;
+        if (c.kept) {
+            EXPECT_TRUE(std::all_of(capture.samples.begin(), capture.samples.end(),
+                                    [](std::uint8_t b) { return b == 0x5A; }));
+        } else if (c.polls.back() == P::Complete) {
+            EXPECT_EQ(std::memcmp(capture.samples.data(), board.logic().memory().data(),
+                                  kSampleMemoryBytes),
+                      0);
+        }
+    }
+}
+
 } // namespace
 } // namespace pulsara::test

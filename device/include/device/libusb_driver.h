@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct libusb_context;
@@ -43,8 +44,12 @@ public:
                        std::span<std::uint8_t> output) override;
     [[nodiscard]] std::string DescribeInstance(int instance) override;
 
-    // The last libusb error met by Open, for messages ("LIBUSB_ERROR_ACCESS ...").
+    // The last libusb error met by Open since it last succeeded, for messages
+    // ("LIBUSB_ERROR_ACCESS ..."); instances that are not attached leave it as it is.
     [[nodiscard]] const std::string& lastOpenError() const { return lastOpenError_; }
+    // The first transfer failure since the last call, for messages ("bulk read on pipe 8
+    // ...: LIBUSB_ERROR_TIMEOUT ..."): the cause, not what followed from it. Empty if none.
+    [[nodiscard]] std::string TakeIoError() { return std::exchange(ioError_, {}); }
 
 private:
     struct OpenBoard {
@@ -53,6 +58,7 @@ private:
         std::vector<std::uint8_t> pipeTypes;
     };
 
+    IoResult Failed(const std::string& what, int result);
     IoResult VendorRequest(OpenBoard& board, std::span<const std::uint8_t> input,
                            std::span<std::uint8_t> output);
     IoResult AnchorDownload(OpenBoard& board, std::span<const std::uint8_t> image);
@@ -64,6 +70,7 @@ private:
     libusb_context* context_ = nullptr;
     std::string initError_;
     std::string lastOpenError_;
+    std::string ioError_;
     LibusbTimeouts timeouts_;
     std::map<DriverHandle, OpenBoard> open_;
     DriverHandle nextHandle_ = 1;
