@@ -27,6 +27,8 @@ struct Options {
     int simBoards = 1;
     std::string simBoot = "old";
     double simSpeed = 1.0;
+    std::optional<std::filesystem::path> analyse;
+    std::int64_t simUnplugAfterMs = -1;
 };
 
 std::span<const std::uint8_t> BuiltInImage() {
@@ -67,6 +69,12 @@ int main(int argc, char** argv) {
                    "board seconds per real second (default 1); 0: a capture completes as soon "
                    "as it is polled")
         ->check(CLI::Range(0.0, 1e6));
+    cli.add_option("--sim-unplug-after-ms", options.simUnplugAfterMs,
+                   "pull the simulated boards' cables after this much board time (default: "
+                   "never)")
+        ->check(CLI::Range(std::int64_t{0}, std::int64_t{86'400'000}));
+    cli.add_option("--analysis", options.analyse,
+                   "load this capture (.wfa, .vcd, .sr) and open the analysis window");
     CLI11_PARSE(cli, argc, argv);
 
     if (!HaveDisplay()) {
@@ -86,7 +94,7 @@ int main(int argc, char** argv) {
         const pulsara::SimOptions sim{
             options.simBoards,
             pulsara::ParseSimBoot(options.simBoot).value_or(pulsara::SimBoot::Old),
-            options.simSpeed};
+            options.simSpeed, options.simUnplugAfterMs};
         driver = std::make_unique<pulsara::SimDriver>(sim, clock);
         lockDirectory = pulsara::SimLockDirectory();
     } else {
@@ -102,6 +110,6 @@ int main(int argc, char** argv) {
     environment.lockDirectory = lockDirectory;
     pulsara::CViewerApp viewer(environment);
     pulsara::QtViewerServices services;
-    viewer.InitInstance(services);
+    viewer.InitInstance(services, options.analyse);
     return 0;
 }

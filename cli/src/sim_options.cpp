@@ -6,7 +6,7 @@ namespace pulsara::cli {
 
 SimOptions SimCliOptions::ToSimOptions() const {
     // The option checks have already limited every value.
-    return {boards, ParseSimBoot(boot).value_or(SimBoot::Old), speed};
+    return {boards, ParseSimBoot(boot).value_or(SimBoot::Old), speed, unplugAfterMs};
 }
 
 void AddSimOptions(CLI::App& command, SimCliOptions& options) {
@@ -24,6 +24,11 @@ void AddSimOptions(CLI::App& command, SimCliOptions& options) {
                     "board seconds per real second (default 1: a 1KHz capture takes 33 s); 0: "
                     "no waiting, a capture completes as soon as it is polled")
         ->check(CLI::Range(0.0, 1e6));
+    command
+        .add_option("--sim-unplug-after-ms", options.unplugAfterMs,
+                    "pull the simulated boards' cables after this much board time, to see "
+                    "what an unplug does (default: never)")
+        ->check(CLI::Range(std::int64_t{0}, std::int64_t{86'400'000}));
 }
 
 } // namespace pulsara::cli

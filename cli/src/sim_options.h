@@ -3,6 +3,7 @@
 
 #include "sim/sim_driver.h"
 
+#include <cstdint>
 #include <string>
 
 namespace CLI {
@@ -15,6 +16,7 @@ struct SimCliOptions {
     int boards = 1;
     std::string boot = "old";
     double speed = 1.0;
+    std::int64_t unplugAfterMs = -1;
 
     [[nodiscard]] SimOptions ToSimOptions() const;
 };

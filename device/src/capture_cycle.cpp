@@ -12,6 +12,21 @@ void DrainIfPending(CaptureCycle& cycle, DeviceLink& link) {
 
 } // namespace
 
+std::function<bool(DeviceLink&)> ConnectAgain(std::span<const std::uint8_t> image, Clock& clock,
+                                              ConnectEvents* events, int instance) {
+    return [image, &clock, events, instance](DeviceLink& link) {
+        // Our own claim on the old instance would make it look taken.
+        CloseDevice(link);
+        if (!ConnectBoard(instance, link, image, kExpectedDescriptor1, kExpectedDescriptor2, clock,
+                          events)
+                 .ok()) {
+            return false;
+        }
+        // A board that lost power has its mode lines back as inputs.
+        return SendStartupCommand(link);
+    };
+}
+
 CaptureCycle::CaptureCycle() : incoming(std::make_unique<Capture>()) {}
 CaptureCycle::~CaptureCycle() = default;
 
@@ -26,9 +41,15 @@ StartStopResult StartStop(CaptureCycle& cycle, DeviceLink& link, Capture& captur
     capture.settings.triggerCondition = selections.triggerCondition;
     capture.settings.triggerProbe = selections.triggerProbe;
     DrainIfPending(cycle, link);
-    const bool sent = StartCapture(link, capture.settings);
+    StartStopResult result{true, StartCapture(link, capture.settings), false};
+    if (!result.settingsSent && cycle.reconnect && cycle.reconnect(link)) {
+        // A board that came back is a new device: nothing of the old exchange waits.
+        cycle.repliesPending = false;
+        result.reconnected = true;
+        result.settingsSent = StartCapture(link, capture.settings);
+    }
     cycle.captureArmed = 1;
-    return {true, sent};
+    return result;
 }
 
 TickResult CaptureTick(CaptureCycle& cycle, DeviceLink& link, Capture& capture,

@@ -83,6 +83,7 @@ struct SimDriver::Slot {
     bool enumerationTried = false;
     std::vector<std::uint8_t> pipes; // endpoint address of pipe n
     std::vector<std::uint8_t> pipeTypes;
+    std::optional<std::uint64_t> unplugAt; // board time at which the cable is pulled
 };
 
 SimDriver::SimDriver(SimOptions options, Clock& wallClock) : options_(options), wall_(wallClock) {
@@ -122,6 +123,37 @@ void SimDriver::Settle(Slot& slot) {
     }
     slot.wallBase = wall_.Now();
     slot.cycleBase = chip.cycles();
+    if (options_.unplugAfterMs >= 0 && !slot.unplugAt) {
+        slot.unplugAt =
+            chip.cycles() + static_cast<std::uint64_t>(options_.unplugAfterMs) * kCyclesPerMs;
+    }
+}
+
+bool SimDriver::UnplugDue(Slot& slot) {
+    Ezusb& chip = slot.board->chip();
+    if (slot.unplugAt && chip.cycles() >= *slot.unplugAt && chip.cableAttached()) {
+        chip.setCableAttached(false);
+    }
+    return !chip.cableAttached();
+}
+
+void SimDriver::UnplugAt(int instance, std::uint64_t cycle) {
+    if (Slot* slot = SlotFor(instance)) {
+        slot->unplugAt = cycle;
+        (void)UnplugDue(*slot);
+    }
+}
+
+void SimDriver::Replug(int instance) {
+    if (instance < 0 || instance >= options_.boards) {
+        return;
+    }
+    // The new board's connect count starts again from where the old one's did, so the old
+    // handles must go rather than match it by chance.
+    std::erase_if(open_, [&](const auto& entry) { return entry.second.instance == instance; });
+    auto& slot = slots_[static_cast<std::size_t>(instance)];
+    slot = std::make_unique<Slot>();
+    slot->instance = instance;
 }
 
 bool SimDriver::RunTo(Slot& slot, std::uint64_t target, std::uint64_t maxEmulated) {
@@ -131,6 +163,11 @@ bool SimDriver::RunTo(Slot& slot, std::uint64_t target, std::uint64_t maxEmulate
         if (emulated >= maxEmulated) {
             return false;
         }
+        (void)UnplugDue(slot);
+        // Stop at the unplug cycle, so the cable goes at that cycle and not later.
+        const std::uint64_t stop = slot.unplugAt && *slot.unplugAt > chip.cycles()
+                                       ? std::min(target, *slot.unplugAt)
+                                       : target;
         if (chip.connected() && slot.connection != chip.connectCount()) {
             slot.connection = chip.connectCount();
             slot.connectedAt = chip.cycles();
@@ -141,13 +178,13 @@ bool SimDriver::RunTo(Slot& slot, std::uint64_t target, std::uint64_t maxEmulate
             Enumerate(slot);
             continue;
         }
-        const std::uint64_t left = target - chip.cycles();
+        const std::uint64_t left = stop - chip.cycles();
         if (!waiting && chip.skipIdleLoop(left) > 0) {
             continue;
         }
-        if (chip.cycles() < target) {
+        if (chip.cycles() < stop) {
             const std::uint64_t before = chip.cycles();
-            (void)chip.run(std::min(target - chip.cycles(), kCyclesPerMs));
+            (void)chip.run(std::min(stop - chip.cycles(), kCyclesPerMs));
             emulated += chip.cycles() - before;
         }
     }
@@ -241,7 +278,7 @@ DriverHandle SimDriver::Open(int instance) {
     const auto onBus = [&] {
         return chip.connected() && slot->connection == chip.connectCount() && slot->enumerated;
     };
-    if (!onBus() && options_.speed == 0.0 && !chip.cpuHeld()) {
+    if (!onBus() && options_.speed == 0.0 && !chip.cpuHeld() && chip.cableAttached()) {
         // No waiting: a board that is re-enumerating is back as soon as it is looked for.
         const std::uint64_t end = chip.cycles() + kBootBudget;
         while (!onBus() && chip.cycles() < end) {
@@ -298,20 +335,31 @@ IoResult SimDriver::IoControl(DriverHandle handle, std::uint32_t code,
     if (!chip.connected() || chip.connectCount() != it->second.connection) {
         return {};
     }
+    IoResult result;
     switch (code) {
     case IOCTL_Ezusb_VENDOR_REQUEST:
-        return VendorRequest(slot, input, output);
+        result = VendorRequest(slot, input, output);
+        break;
     case IOCTL_Ezusb_ANCHOR_DOWNLOAD:
-        return AnchorDownload(slot, input);
+        result = AnchorDownload(slot, input);
+        break;
     case IOCTL_Ezusb_GET_STRING_DESCRIPTOR:
-        return StringDescriptor(slot, input, output);
+        result = StringDescriptor(slot, input, output);
+        break;
     case IOCTL_EZUSB_BULK_WRITE:
-        return Bulk(slot, true, input, output);
+        result = Bulk(slot, true, input, output);
+        break;
     case IOCTL_EZUSB_BULK_READ:
-        return Bulk(slot, false, input, output);
+        result = Bulk(slot, false, input, output);
+        break;
     default:
+        break;
+    }
+    // A cable pulled while the transfer ran takes it down with it.
+    if (UnplugDue(slot)) {
         return {};
     }
+    return result;
 }
 
 IoResult SimDriver::VendorRequest(Slot& slot, std::span<const std::uint8_t> input,

@@ -6,9 +6,12 @@
 #include "capture/capture.h"
 #include "device/capture_protocol.h"
 #include "device/device_link.h"
+#include "device/firmware_loader.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <span>
 
 namespace pulsara {
 
@@ -41,10 +44,21 @@ struct CaptureCycle {
     // A poll failed half-way: replies may wait on the pipe and must go before the next
     // command, or they would be taken for its answer.
     bool repliesPending = false;
+    // Connects the board again when START finds it gone (unplugged and plugged in again):
+    // the program's own connect, with its firmware image. True when the board is back.
+    // Empty: START does not try.
+    std::function<bool(DeviceLink&)> reconnect;
 
     // The read-out lands here first, so a failed one never replaces the samples shown.
     std::unique_ptr<Capture> incoming;
 };
+
+// A reconnect for CaptureCycle::reconnect: releases the dead link, then the program's
+// connect (descriptors, firmware reload when the board came back with other firmware) on
+// `instance` (-1: the first free board). image, clock and events must outlive the cycle.
+[[nodiscard]] std::function<bool(DeviceLink&)> ConnectAgain(std::span<const std::uint8_t> image,
+                                                            Clock& clock, ConnectEvents* events,
+                                                            int instance = -1);
 
 // The four combo selections START copies into the settings; -1 for a list without one.
 struct ComboSelections {
@@ -57,11 +71,14 @@ struct ComboSelections {
 struct StartStopResult {
     bool armed = false;       // the cycle is armed after the press (the button reads "STOP")
     bool settingsSent = true; // false when the board did not take the settings or the start
+    bool reconnected = false; // the board had gone and was connected again for this start
 };
 
 // OnStartStop: when armed, only disarms (nothing read, nothing sent). Otherwise copies the
 // selections into capture.settings, starts the capture and arms, whatever the board said:
-// without a working board every poll then finds the capture not complete.
+// without a working board every poll then finds the capture not complete. When the board
+// does not take the start, the cycle's reconnect (if any) runs once and the start is sent
+// again.
 StartStopResult StartStop(CaptureCycle& cycle, DeviceLink& link, Capture& capture,
                           const ComboSelections& selections);
 

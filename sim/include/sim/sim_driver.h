@@ -38,6 +38,9 @@ struct SimOptions {
     int boards = 1; // 1..8
     SimBoot boot = SimBoot::Old;
     double speed = 1.0; // board seconds per wall second; 0: no waiting
+    // Every board leaves the bus (its cable pulled) this long after it was first looked at,
+    // in board time; negative: never.
+    std::int64_t unplugAfterMs = -1;
 };
 
 // Claims of simulated boards live apart from real boards' (a subdirectory of the default
@@ -66,6 +69,12 @@ public:
     // Runs board n for `cycles` more of board time, whatever the wall clock says,
     // enumerating it whenever it comes onto the bus.
     void RunBoard(int instance, std::uint64_t cycles);
+    // Pulls board n's cable when its board time reaches `cycle` (at once when it has
+    // passed): a transfer under way then fails, and the board is gone until Replug.
+    void UnplugAt(int instance, std::uint64_t cycle);
+    // Plugs board n in again: it powers on afresh (boots from its EEPROM and is enumerated);
+    // handles to it from before are dead.
+    void Replug(int instance);
 
 private:
     struct Slot;
@@ -76,6 +85,8 @@ private:
     bool RunTo(Slot& slot, std::uint64_t targetCycle,
                std::uint64_t maxEmulated = std::numeric_limits<std::uint64_t>::max());
     bool Enumerate(Slot& slot);
+    // Pulls the cable once the unplug cycle has come; true when the board is off the bus.
+    bool UnplugDue(Slot& slot);
     IoResult VendorRequest(Slot& slot, std::span<const std::uint8_t> input,
                            std::span<std::uint8_t> output);
     IoResult AnchorDownload(Slot& slot, std::span<const std::uint8_t> image);

@@ -1,0 +1,137 @@
+// The simulated board is unplugged at many points of connect, capture and read-out. The
+// command line reports it and never waits past its timeouts; the window's cycle keeps
+// the previous capture whole, and once the board is plugged in again the next START
+// connects it again and captures.
+
+#include "cli/board_session.h"
+#include "device/capture_cycle.h"
+#include "firmware/image.h"
+#include "sim_fixture.h"
+#include "whole_capture.h"
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace pulsara::test {
+namespace {
+
+constexpr int kPoints = 16;
+
+struct Bench {
+    VirtualClock clock;
+    SimDriver sim{{1, SimBoot::Old, 0.0}, clock};
+    TempLockDir dir;
+    // Board time when the host first looks: the boards settle on the first touch.
+    std::uint64_t start = sim.board(0).chip().cycles();
+};
+
+int CliCapture(Bench& bench, Capture& capture, std::string* err) {
+    cli::BoardCaptureRequest request;
+    request.output = bench.dir.path / "x.wfa";
+    request.lockDirectory = bench.dir.path;
+    request.timeout = std::chrono::milliseconds(4000);
+    std::ostringstream out, errors;
+    const int status = cli::RunBoardCapture(bench.sim, capture, FirmwareImage(), request,
+                                            bench.clock, out, errors);
+    *err = errors.str();
+    return status;
+}
+
+std::unique_ptr<Capture> PreviousCapture() {
+    auto capture = std::make_unique<Capture>();
+    capture->samples.fill(kPreviousFill);
+    CounterSettings(capture->settings);
+    return capture;
+}
+
+TEST(Unplug, CommandLineAtEveryStage) {
+    Bench clean;
+    std::string err;
+    auto reference = PreviousCapture();
+    ASSERT_EQ(CliCapture(clean, *reference, &err), 0) << err;
+    const std::uint64_t span = clean.sim.board(0).chip().cycles() - clean.start;
+
+    for (int p = 0; p < kPoints; ++p) {
+        const std::uint64_t offset = span * static_cast<std::uint64_t>(p) / kPoints;
+        SCOPED_TRACE("unplugged " + std::to_string(offset) + " cycles in");
+        Bench bench;
+        bench.sim.UnplugAt(0, bench.start + offset);
+        auto capture = PreviousCapture();
+        const auto began = std::chrono::steady_clock::now();
+        EXPECT_EQ(CliCapture(bench, *capture, &err), 1);
+        EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(20));
+        EXPECT_NE(err.find("pulsara-cli: "), std::string::npos) << err;
+        EXPECT_FALSE(std::filesystem::exists(bench.dir.path / "x.wfa"));
+        EXPECT_TRUE(IsPreviousCapture(capture->samples));
+
+        // Plugged in again, the board boots its old firmware and is reloaded as at first.
+        bench.sim.Replug(0);
+        ASSERT_EQ(CliCapture(bench, *capture, &err), 0) << err;
+        EXPECT_TRUE(IsWholeCounterCapture(capture->samples, capture->settings.unfilledPairs));
+    }
+}
+
+TEST(Unplug, CaptureCycleReconnectsOnceTheBoardIsBack) {
+    const auto prepare = [](Bench& bench, DeviceLink& link, CaptureCycle& cycle) {
+        struct Quiet final : ConnectEvents {
+            void ConnectFailed(std::string_view, const ConnectResult&) override {}
+        } events;
+        ASSERT_TRUE(ConnectAtStartup(link, FirmwareImage(), bench.clock, events).ok());
+        cycle.reconnect = ConnectAgain(FirmwareImage(), bench.clock, nullptr);
+    };
+    const ComboSelections combos{0, 0, 0, 15};
+    // Board time from after the connect to the end of one whole capture.
+    std::uint64_t span = 0;
+    {
+        Bench bench;
+        std::ostringstream messages;
+        DeviceLink link{bench.sim, messages, bench.dir.path};
+        CaptureCycle cycle;
+        prepare(bench, link, cycle);
+        const std::uint64_t from = bench.sim.board(0).chip().cycles();
+        auto capture = PreviousCapture();
+        (void)StartStop(cycle, link, *capture, combos);
+        ASSERT_TRUE(CaptureTick(cycle, link, *capture, 0).completed());
+        span = bench.sim.board(0).chip().cycles() - from;
+    }
+
+    for (int p = 0; p < kPoints; ++p) {
+        const std::uint64_t offset = span * static_cast<std::uint64_t>(p) / kPoints;
+        SCOPED_TRACE("unplugged " + std::to_string(offset) + " cycles into the capture");
+        Bench bench;
+        std::ostringstream messages;
+        DeviceLink link{bench.sim, messages, bench.dir.path};
+        CaptureCycle cycle;
+        prepare(bench, link, cycle);
+        bench.sim.UnplugAt(0, bench.sim.board(0).chip().cycles() + offset);
+        auto capture = PreviousCapture();
+        (void)StartStop(cycle, link, *capture, combos);
+        TickResult tick;
+        for (int i = 0; i < 5 && cycle.captureArmed == 1; ++i) {
+            tick = CaptureTick(cycle, link, *capture, 0);
+        }
+        EXPECT_FALSE(tick.completed());
+        EXPECT_TRUE(IsPreviousCapture(capture->samples));
+        if (cycle.captureArmed == 1) {
+            (void)StartStop(cycle, link, *capture, combos); // STOP
+        }
+
+        // Still gone: START says so and the next tick finds no answer.
+        const StartStopResult gone = StartStop(cycle, link, *capture, combos);
+        EXPECT_FALSE(gone.settingsSent);
+        EXPECT_EQ(CaptureTick(cycle, link, *capture, 0).poll, PollResult::StatusFailed);
+        (void)StartStop(cycle, link, *capture, combos); // STOP
+
+        bench.sim.Replug(0);
+        const StartStopResult back = StartStop(cycle, link, *capture, combos);
+        EXPECT_TRUE(back.reconnected);
+        EXPECT_TRUE(back.settingsSent);
+        EXPECT_TRUE(CaptureTick(cycle, link, *capture, 0).completed());
+        EXPECT_TRUE(IsWholeCounterCapture(capture->samples, capture->settings.unfilledPairs));
+    }
+}
+
+} // namespace
+} // namespace pulsara::test
