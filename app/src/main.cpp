@@ -27,6 +27,7 @@ struct Options {
     int simBoards = 1;
     std::string simBoot = "old";
     double simSpeed = 1.0;
+    std::int64_t simUnplugAfterMs = -1;
     std::optional<std::filesystem::path> analyse;
     std::int64_t simUnplugAfterMs = -1;
 };
