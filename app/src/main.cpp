@@ -28,8 +28,6 @@ struct Options {
     std::string simBoot = "old";
     double simSpeed = 1.0;
     std::int64_t simUnplugAfterMs = -1;
-    std::optional<std::filesystem::path> analyse;
-    std::int64_t simUnplugAfterMs = -1;
 };
 
 std::span<const std::uint8_t> BuiltInImage() {
@@ -74,8 +72,6 @@ int main(int argc, char** argv) {
                    "pull the simulated boards' cables after this much board time (default: "
                    "never)")
         ->check(CLI::Range(std::int64_t{0}, std::int64_t{86'400'000}));
-    cli.add_option("--analysis", options.analyse,
-                   "load this capture (.wfa, .vcd, .sr) and open the analysis window");
     CLI11_PARSE(cli, argc, argv);
 
     if (!HaveDisplay()) {
@@ -111,6 +107,6 @@ int main(int argc, char** argv) {
     environment.lockDirectory = lockDirectory;
     pulsara::CViewerApp viewer(environment);
     pulsara::QtViewerServices services;
-    viewer.InitInstance(services, options.analyse);
+    viewer.InitInstance(services);
     return 0;
 }
