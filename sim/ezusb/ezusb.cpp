@@ -3,6 +3,7 @@
 #include "ezusb_impl.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace pulsara {
 
@@ -16,6 +17,16 @@ Ezusb::Ezusb(EzusbOptions options)
 }
 
 Ezusb::~Ezusb() = default;
+
+const std::vector<std::string>& Ezusb::firmwareFaults() const {
+    return impl_->firmwareFaults;
+}
+
+void Ezusb::firmwareFault(const std::string& what) {
+    char pc[8];
+    std::snprintf(pc, sizeof pc, "0x%04X", cpu_.pc());
+    impl_->firmwareFaults.push_back(what + " at PC " + pc);
+}
 
 void Ezusb::powerOn() {
     // Choice: RAM powers up zeroed (silicon is random), so runs are repeatable.
@@ -319,7 +330,10 @@ void Ezusb::regWrite(std::uint16_t a, std::uint8_t v) {
             Endpoint& ep = s.in[n];
             if (isBc) {
                 // Arming: the core takes the packet from INnBUF now.
-                const std::size_t len = std::min<std::size_t>(v & 0x7F, kEndpointPacketSize);
+                const std::size_t len = v & 0x7F;
+                if (len > kEndpointPacketSize)
+                    firmwareFault("IN" + std::to_string(n) + "BC written with " +
+                                  std::to_string(len) + ", above 64");
                 ep.lastBc = v;
                 const std::uint8_t* buf = &mem_[InBuf(n)];
                 if (ep.packets.size() >= cap)
@@ -336,6 +350,10 @@ void Ezusb::regWrite(std::uint16_t a, std::uint8_t v) {
             }
         } else {
             Endpoint& ep = s.out[n];
+            if (isBc && (cpu_.sfrLatch(sfr::CKCON) & 7) != 0 && options_.revision == kRevisionE)
+                firmwareFault("OUT" + std::to_string(n) + "BC written with MOVX stretch " +
+                              std::to_string(cpu_.sfrLatch(sfr::CKCON) & 7) +
+                              " (rev E arms OUT endpoints only at stretch 0)");
             if (isBc) {
                 // Hands the oldest received packet back to the core, or arms an empty buffer.
                 if (!ep.packets.empty()) {

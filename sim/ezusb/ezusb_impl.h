@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <string>
 #include <vector>
 
 namespace pulsara {
@@ -48,6 +49,8 @@ struct Ezusb::Impl {
 
     // Set while a host call waits: USB-visible register writes stop the CPU.
     bool stopOnEvent = false;
+
+    std::vector<std::string> firmwareFaults; // see Ezusb::firmwareFaults()
 
     // Default device (RENUM=0) state; a B0 EEPROM replaces the identity.
     std::uint16_t vendorId = kDefaultVendorId, productId = kDefaultProductId, deviceId = 0;

@@ -24,6 +24,12 @@ std::string Hex4(unsigned v) {
     return buf;
 }
 
+// A packet longer than the endpoint's 64 bytes: the host stops it as babble.
+std::string Babble(int endpoint, std::size_t bytes) {
+    return "babble: the firmware armed " + std::to_string(bytes) + " bytes (IN" +
+           std::to_string(endpoint) + "BC above 64)";
+}
+
 } // namespace
 
 const char* UsbStatusName(UsbStatus s) {
@@ -141,8 +147,10 @@ UsbResult Ezusb::controlTransfer(const UsbSetup& setup, std::span<const std::uin
                 packetTime(packet.size());
             } else {
                 packet = s.in[0].packets.front();
-                packetTime(packet.size()); // busy until the host's ACK
                 s.in[0].packets.pop_front();
+                if (packet.size() > kEndpointPacketSize)
+                    return fail(UsbStatus::Error, start, what + ": " + Babble(0, packet.size()));
+                packetTime(packet.size()); // busy until the host's ACK
             }
             setUsbIrq(s.in07irq, 0x01);
             const std::size_t room = setup.wLength - r.data.size();
@@ -367,8 +375,10 @@ UsbResult Ezusb::bulkIn(int endpoint, std::uint64_t budgetCycles) {
         return fail(UsbStatus::Stall, start, what + ": endpoint stalled");
     UsbResult r;
     r.data = ep.packets.front();
-    packetTime(r.data.size()); // busy until the host's ACK
     ep.packets.pop_front();
+    if (r.data.size() > kEndpointPacketSize)
+        return fail(UsbStatus::Error, start, what + ": " + Babble(endpoint, r.data.size()));
+    packetTime(r.data.size()); // busy until the host's ACK
     s.toggle[1][endpoint] = !s.toggle[1][endpoint];
     setUsbIrq(s.in07irq, static_cast<std::uint8_t>(1 << endpoint));
     r.cycles = cpu_.cycles() - start;

@@ -517,5 +517,44 @@ TEST(Ezusb, ResumeAndWakeupPinWakeAnIdleCpu) {
     }
 }
 
+// Misuses the chip does not allow are reported, not smoothed over: an IN byte count
+// above 64 (the packet reads past its buffer and the host sees babble), and an OUT byte
+// count written while MOVX is stretched.
+TEST(Ezusb, FirmwareFaultsAreReported) {
+    struct Case {
+        std::uint8_t stretch;
+        std::uint8_t inCount;
+        const char* fault; // nothing when empty
+    } cases[] = {
+        {0, 64, ""},
+        {0, 65, "IN2BC written with 65, above 64"},
+        {0, 0x7F, "IN2BC written with 127, above 64"},
+        {1, 2, "OUT1BC written with MOVX stretch 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.inCount);
+        Code fw = Firmware();
+        fw.raw({0x75, sfr::CKCON, c.stretch}); // MOV CKCON,#stretch
+        fw.xwrite(IN07VAL, 0x04).xwrite(OUT07VAL, 0x02).xwrite(OUT1BC, 0);
+        fw.xwrite(IN2BC, c.inCount);
+        fw.selfJump();
+        Chip t(fw);
+        t.chip.run(2000);
+        const auto r = t.chip.bulkIn(2, 30'000);
+        EXPECT_EQ(r.ok(), c.inCount <= 64) << r.message;
+        if (!r.ok()) {
+            EXPECT_EQ(r.status, UsbStatus::Error);
+            EXPECT_NE(r.message.find("babble"), std::string::npos) << r.message;
+        }
+        const auto& faults = t.chip.firmwareFaults();
+        if (*c.fault == '\0') {
+            EXPECT_TRUE(faults.empty()) << faults.front();
+        } else {
+            ASSERT_EQ(faults.size(), 1U);
+            EXPECT_EQ(faults[0].rfind(c.fault, 0), 0U) << faults[0];
+        }
+    }
+}
+
 } // namespace
 } // namespace pulsara

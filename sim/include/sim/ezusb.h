@@ -37,6 +37,8 @@ inline constexpr std::uint8_t kEzusbFirmwareLoad = 0xA0;
 inline constexpr std::size_t kEndpointPacketSize = 64;
 inline constexpr std::uint16_t kDefaultVendorId = 0x0547;
 inline constexpr std::uint16_t kDefaultProductId = 0x2131;
+// CPUCS.7-4 of a rev E part.
+inline constexpr std::uint8_t kRevisionE = 4;
 // One 1 ms USB frame in machine cycles.
 inline constexpr std::uint64_t kCyclesPerFrame = kCyclesPerSecond / 1000;
 // Budget of a host-side call when the caller names none: 2 s of board time.
@@ -99,8 +101,8 @@ struct EzusbOptions {
     std::uint8_t unmappedRead = 0xFF;
     // Generate SOF (and SOFIR) every kCyclesPerFrame while connected and not suspended.
     bool startOfFrames = true;
-    // Chip revision in CPUCS.7-4 (choice: 4 = rev E).
-    std::uint8_t revision = 4;
+    // Chip revision in CPUCS.7-4 (choice: rev E).
+    std::uint8_t revision = kRevisionE;
 };
 
 class Ezusb final : private Mcs51Bus {
@@ -179,6 +181,11 @@ public:
     void pokeXdata(std::uint16_t addr, std::uint8_t v) { xwrite(addr, v); }
     [[nodiscard]] std::uint8_t functionAddress() const { return fnaddr_; }
     [[nodiscard]] bool renumerated() const { return (usbcs_ & 0x02) != 0; }
+    // What the firmware did that the chip does not allow, in order, each naming the PC:
+    // an IN byte count above 64 (the core then sends the packet as written, reading past
+    // the buffer, and the host takes it as babble: UsbStatus::Error), and on rev E an
+    // OUTnBC write while MOVX is stretched (the erratum: it needs stretch 0 to arm).
+    [[nodiscard]] const std::vector<std::string>& firmwareFaults() const;
     [[nodiscard]] std::uint8_t portPinsNow(Port port);
 
 private:
@@ -209,6 +216,7 @@ private:
     bool waitFor(const std::function<bool()>& cond, std::uint64_t end);
     void packetTime(std::size_t bytes);
     UsbResult fail(UsbStatus status, std::uint64_t start, std::string message);
+    void firmwareFault(const std::string& what);
     UsbResult firmwareLoad(const UsbSetup& setup, std::span<const std::uint8_t> out);
     UsbResult defaultDevice(const UsbSetup& setup, std::span<const std::uint8_t> out,
                             std::uint64_t start);
