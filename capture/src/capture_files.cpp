@@ -92,6 +92,15 @@ SaveResult SaveCapture(Capture& capture, const std::filesystem::path& rawPath,
         return Failed(rawPath, "a capture file cannot end in .wfd, the name of its "
                                "companion text; use a name ending in .wfa");
     }
+    // Renaming onto a device or a folder would replace it, not write into it.
+    for (const auto& path : {rawPath, companion}) {
+        std::error_code ec;
+        const auto status = std::filesystem::status(path, ec);
+        if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+            return Failed(path, std::filesystem::is_directory(status) ? "it is a folder"
+                                                                      : "it is not a regular file");
+        }
+    }
     const auto text = CompanionText(capture, horizontalPos);
 
     TemporaryFile raw(rawPath);
