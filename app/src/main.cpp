@@ -27,6 +27,7 @@ struct Options {
     int simBoards = 1;
     std::string simBoot = "old";
     double simSpeed = 1.0;
+    std::optional<std::filesystem::path> analyse;
     std::int64_t simUnplugAfterMs = -1;
 };
 
@@ -72,6 +73,8 @@ int main(int argc, char** argv) {
                    "pull the simulated boards' cables after this much board time (default: "
                    "never)")
         ->check(CLI::Range(std::int64_t{0}, std::int64_t{86'400'000}));
+    cli.add_option("--analysis", options.analyse,
+                   "load this capture (.wfa, .vcd, .sr) and open the analysis window");
     CLI11_PARSE(cli, argc, argv);
 
     if (!HaveDisplay()) {
@@ -107,6 +110,6 @@ int main(int argc, char** argv) {
     environment.lockDirectory = lockDirectory;
     pulsara::CViewerApp viewer(environment);
     pulsara::QtViewerServices services;
-    viewer.InitInstance(services);
+    viewer.InitInstance(services, options.analyse);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -26,8 +27,15 @@ CViewerApp::CViewerApp(const StartupEnvironment& environment)
 
 CViewerApp::~CViewerApp() = default;
 
-void CViewerApp::InitInstance(ViewerServices& services) {
+void CViewerApp::InitInstance(ViewerServices& services,
+                              const std::optional<std::filesystem::path>& analyse) {
     CViewerDlg dialog(*capture_, link_, services);
+    if (analyse) {
+        // A file that cannot be read says so; the window then shows the capture there is.
+        (void)dialog.LoadFrom(*analyse);
+        // Once the main window is up, so the analysis window opens in front of it.
+        QTimer::singleShot(0, &dialog, [&dialog] { dialog.OnAnalysis(); });
+    }
     (void)dialog.exec();
 }
 

@@ -1,6 +1,7 @@
 #include "app/viewer_dlg.h"
 
 #include "app/about_dlg.h"
+#include "app/analysis_wnd.h"
 #include "app/dialog_units.h"
 #include "app/view_frame.h"
 #include "app/viewer_services.h"
@@ -91,6 +92,9 @@ CViewerDlg::CViewerDlg(Capture& capture, DeviceLink& link, ViewerServices& servi
     connect(&aboutButton(), &QPushButton::clicked, this, &CViewerDlg::OnAbout);
     connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this,
             &CViewerDlg::OnAbout);
+    connect(&analysisButton(), &QPushButton::clicked, this, &CViewerDlg::OnAnalysis);
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_E), this), &QShortcut::activated, this,
+            &CViewerDlg::OnAnalysis);
     connect(&horizontalBar(), &QScrollBar::actionTriggered, this,
             [this](int action) { OnScrollAction(horizontalBar(), action); });
     connect(&verticalBar(), &QScrollBar::actionTriggered, this,
@@ -134,6 +138,9 @@ QPushButton& CViewerDlg::saveButton() const {
 }
 QPushButton& CViewerDlg::aboutButton() const {
     return *ui_->aboutButton;
+}
+QPushButton& CViewerDlg::analysisButton() const {
+    return *ui_->analysisButton;
 }
 QComboBox& CViewerDlg::rateList() const {
     return *ui_->rateList;
@@ -241,6 +248,7 @@ void CViewerDlg::OnTimer() {
         frame().repaint();
         startButton().setText(QStringLiteral("START"));
         ShowStatus({});
+        emit captureChanged();
         break;
     case PollResult::ReadOutFailed:
         startButton().setText(QStringLiteral("START"));
@@ -257,33 +265,35 @@ void CViewerDlg::OnTimer() {
 }
 
 void CViewerDlg::OnLoad() {
-    const auto path = services_.ChooseLoadPath(this);
-    if (!path) {
-        return;
+    if (const auto path = services_.ChooseLoadPath(this)) {
+        (void)LoadFrom(*path);
     }
+}
+
+bool CViewerDlg::LoadFrom(const std::filesystem::path& path) {
     // Another tool's file comes in through the importer; both leave the capture as it was
     // when they fail.
     QString notice;
-    if (InteropFormatOf(*path)) {
-        const ImportResult result = ImportCapture(*path, capture_);
+    if (InteropFormatOf(path)) {
+        const ImportResult result = ImportCapture(path, capture_);
         if (!result.ok) {
             services_.ShowFileError(this, QString::fromStdString(result.error) +
                                               tr("\n\nNothing was changed."));
-            return;
+            return false;
         }
         if (!result.warnings.empty()) {
             notice = QString::fromStdString(result.warnings.front());
         }
     } else {
-        const LoadResult result = LoadCapture(capture_, *path);
+        const LoadResult result = LoadCapture(capture_, path);
         if (!result.ok) {
             services_.ShowFileError(this, QString::fromStdString(result.error) +
                                               tr("\n\nNothing was changed."));
-            return;
+            return false;
         }
         if (result.shortFile) {
             notice = tr("%1 holds only %2 of 131072 bytes; the samples after them read as 0.")
-                         .arg(FromPath(path->filename()))
+                         .arg(FromPath(path.filename()))
                          .arg(result.sampleBytesRead);
         }
     }
@@ -291,6 +301,8 @@ void CViewerDlg::OnLoad() {
     SelectCombos();
     ShowStatus(notice);
     update();
+    emit captureChanged();
+    return true;
 }
 
 void CViewerDlg::OnSave() {
@@ -322,6 +334,17 @@ void CViewerDlg::OnSave() {
 void CViewerDlg::OnAbout() {
     CAboutDlg about(this);
     about.exec();
+}
+
+void CViewerDlg::OnAnalysis() {
+    if (analysis_ == nullptr) {
+        // A child window, so the modal main window lets it take input; it lives as long.
+        analysis_ = new CAnalysisWnd(capture_, this);
+        connect(this, &CViewerDlg::captureChanged, analysis_, &CAnalysisWnd::OnCaptureChanged);
+    }
+    analysis_->show();
+    analysis_->raise();
+    analysis_->activateWindow();
 }
 
 void CViewerDlg::OnButtonDown(QPoint point, int step) {

@@ -55,14 +55,6 @@ void ShadeUnfilled(Canvas& canvas, const CaptureSettings& settings, const TimeWi
     }
 }
 
-std::uint32_t ShownProbes(const ChannelTable& table, int rowCount) {
-    std::uint32_t mask = 0;
-    for (int n = 0; n < rowCount; ++n) {
-        mask |= RowMask(table, n);
-    }
-    return mask;
-}
-
 void DrawOverview(Canvas& canvas, const AnalysisScene& scene, const AnalysisLayout& layout) {
     const Rect& client = layout.client;
     const int left = client.left + AnalysisLayout::kTraceLeft;
@@ -77,25 +69,33 @@ void DrawOverview(Canvas& canvas, const AnalysisScene& scene, const AnalysisLayo
     canvas.FillRect({left + r0, top, left + r1, bottom}, kOverviewRange);
     ShadeUnfilled(canvas, scene.capture->settings, whole, left, top + 1, bottom);
 
-    // Where any shown probe changes: a dark column, merged into stretches.
-    const std::uint32_t mask = ShownProbes(scene.capture->channels, ChannelRowCount(scene));
-    int runStart = -1;
-    const auto flush = [&](int x) {
-        if (runStart >= 0) {
-            canvas.FillRect({left + runStart, top + 6, left + x, bottom - 5}, kOverviewActivity);
-            runStart = -1;
+    // Each channel row as a thin band, dark where it changes: bursts stand out at a glance.
+    const int rows = ChannelRowCount(scene);
+    const int inner = bottom - top - 2;
+    const int band = rows > 0 ? std::max(1, inner / rows) : inner;
+    const std::vector<Segment> segments = Segments(*scene.changes, whole);
+    for (int n = 0; n < rows && (n + 1) * band <= inner; ++n) {
+        const std::uint32_t mask = RowMask(scene.capture->channels, n);
+        const int y0 = top + 1 + n * band;
+        const int y1 = y0 + std::max(1, band - (band > 2 ? 1 : 0));
+        int runStart = -1;
+        const auto flush = [&](int x) {
+            if (runStart >= 0) {
+                canvas.FillRect({left + runStart, y0, left + x, y1}, kOverviewActivity);
+                runStart = -1;
+            }
+        };
+        for (const Segment& segment : segments) {
+            const bool active =
+                ((segment.changes | scene.changes->ChangeAt(segment.first)) & mask) != 0;
+            if (active && runStart < 0) {
+                runStart = segment.x0;
+            } else if (!active) {
+                flush(segment.x0);
+            }
         }
-    };
-    for (const Segment& segment : Segments(*scene.changes, whole)) {
-        const bool active =
-            ((segment.changes | scene.changes->ChangeAt(segment.first)) & mask) != 0;
-        if (active && runStart < 0) {
-            runStart = segment.x0;
-        } else if (!active) {
-            flush(segment.x0);
-        }
+        flush(whole.width);
     }
-    flush(whole.width);
 
     const Pen oldPen = canvas.SelectPen(kTriggerPen);
     if (TriggerSample(scene.capture->settings.triggerPosition)) {
@@ -109,7 +109,7 @@ void DrawOverview(Canvas& canvas, const AnalysisScene& scene, const AnalysisLayo
     canvas.LineTo({left + r0, bottom - 1});
     canvas.LineTo({left + r0, top});
     canvas.SelectPen(oldPen);
-    Text(canvas, {client.left + 2, top + 8}, "overview");
+    Text(canvas, {client.left + 2, top + 6}, "overview");
 }
 
 void DrawTimeRuler(Canvas& canvas, const AnalysisScene& scene, const AnalysisLayout& layout) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -47,7 +48,9 @@ public:
     ~CViewerApp();
 
     // Runs the main window modally; when it closes the program ends. Nothing is saved.
-    void InitInstance(ViewerServices& services);
+    // With `analyse`, that capture is loaded as LOAD does and the analysis window opens.
+    void InitInstance(ViewerServices& services,
+                      const std::optional<std::filesystem::path>& analyse = std::nullopt);
 
     [[nodiscard]] Capture& capture() { return *capture_; }
     [[nodiscard]] DeviceLink& link() { return link_; }

@@ -10,6 +10,7 @@
 #include <QDialog>
 #include <QIcon>
 
+#include <filesystem>
 #include <memory>
 
 class QComboBox;
@@ -24,6 +25,7 @@ class CViewerDlg;
 
 namespace pulsara {
 
+class CAnalysisWnd;
 class ViewFrame;
 class ViewerServices;
 
@@ -42,6 +44,10 @@ public:
     void OnLoad();
     void OnSave();
     void OnAbout();
+    // Opens the analysis window over this window's capture (Ctrl+E), or raises it.
+    void OnAnalysis();
+    // LOAD without asking for the file: true when the capture was loaded.
+    bool LoadFrom(const std::filesystem::path& path);
     // A button press at a point of the main window's client area; step -1 for the left
     // button (previous change), +1 for the right (next change).
     void OnButtonDown(QPoint point, int step);
@@ -52,6 +58,9 @@ public:
     [[nodiscard]] QPushButton& loadButton() const;
     [[nodiscard]] QPushButton& saveButton() const;
     [[nodiscard]] QPushButton& aboutButton() const;
+    [[nodiscard]] QPushButton& analysisButton() const;
+    // The analysis window once it has been opened, else null.
+    [[nodiscard]] CAnalysisWnd* analysisWindow() const { return analysis_; }
     [[nodiscard]] QComboBox& rateList() const;
     [[nodiscard]] QComboBox& positionList() const;
     [[nodiscard]] QComboBox& conditionList() const;
@@ -60,6 +69,10 @@ public:
     [[nodiscard]] QLabel& statusLabel() const;
     [[nodiscard]] const QTimer& timer() const { return *timer_; }
     [[nodiscard]] const CaptureCycle& cycle() const { return cycle_; }
+
+signals:
+    // A capture completed or was loaded: the samples, rows and settings may all be new.
+    void captureChanged();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -80,6 +93,7 @@ private:
     QTimer* timer_ = nullptr;
     QIcon icon_;
     CaptureCycle cycle_;
+    CAnalysisWnd* analysis_ = nullptr; // owned as a child window
 };
 
 // The dialog font: "MS P Gothic" 9 point, stood in for by an installed Japanese

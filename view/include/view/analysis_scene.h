@@ -49,9 +49,9 @@ struct AnalysisScene {
 struct AnalysisLayout {
     static constexpr int kTraceLeft = 80; // row names to the left, as in the main window
     static constexpr int kOverviewTop = 2;
-    static constexpr int kOverviewBottom = 30;
-    static constexpr int kRulerTop = 32;
-    static constexpr int kRulerTextTop = 36;
+    static constexpr int kOverviewBottom = 27;
+    static constexpr int kRulerTop = 28;     // cursor and trigger letters from here
+    static constexpr int kRulerTextTop = 40; // tick labels from here
     static constexpr int kRowsTop = 54;
     static constexpr int kRowHeight = 20;
 

@@ -1,0 +1,53 @@
+#pragma once
+// "pulsara analysis": the second, resizable window over the program's one capture. It
+// zooms from one sample to the whole capture, with an overview strip, cursors A and B,
+// measurements under the pointer and decoder rows. It only reads the capture; the main
+// window tells it when the capture changed.
+
+#include "view/analysis_scene.h"
+#include "view/change_table.h"
+
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+class QLabel;
+class QPushButton;
+class QScrollBar;
+
+namespace pulsara {
+
+class AnalysisViewWidget;
+
+class CAnalysisWnd final : public QWidget {
+    Q_OBJECT
+public:
+    explicit CAnalysisWnd(const Capture& capture, QWidget* parent = nullptr);
+    ~CAnalysisWnd() override;
+
+    // A capture completed or was loaded: rebuild what is drawn from it and show it whole.
+    void OnCaptureChanged();
+
+    [[nodiscard]] AnalysisViewWidget& view() const { return *view_; }
+    [[nodiscard]] QLabel& statusLine() const { return *status_; }
+    [[nodiscard]] QLabel& cursorLine() const { return *cursorText_; }
+    [[nodiscard]] QScrollBar& rowBar() const { return *rowBar_; }
+    [[nodiscard]] int captureUpdates() const { return captureUpdates_; }
+
+private:
+    void OnHover(int row, double sample);
+    void UpdateCursorText();
+    void UpdateRowBar();
+
+    const Capture& capture_;
+    ChangeTable changes_;
+    std::vector<AnnotationRow> decoderRows_;
+    AnalysisViewWidget* view_ = nullptr;
+    QScrollBar* rowBar_ = nullptr;
+    QLabel* status_ = nullptr;
+    QLabel* cursorText_ = nullptr;
+    int captureUpdates_ = 0;
+};
+
+} // namespace pulsara
