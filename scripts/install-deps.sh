@@ -20,7 +20,7 @@ packages=(
   # headless GUI and fonts: the view font and the Japanese labels
   xvfb xauth fonts-dejavu-core fonts-ipafont-gothic
   # installing: the desktop entry's check, and the .deb (dpkg-shlibdeps finds its dependencies)
-  desktop-file-utils dpkg-dev file
+  desktop-file-utils dpkg-dev file binutils
 )
 
 missing=()

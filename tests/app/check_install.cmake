@@ -7,7 +7,8 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed (${result})")
 endif()
 set(root ${DESTDIR}/usr)
-foreach(file bin/pulsara bin/pulsara-cli share/applications/pulsara.desktop
+foreach(file bin/pulsara bin/pulsara-cli bin/pulsara-cli-render bin/pulsara-cli-decode
+             share/applications/pulsara.desktop
              share/icons/hicolor/scalable/apps/pulsara.svg
              share/icons/hicolor/16x16/apps/pulsara.png share/icons/hicolor/32x32/apps/pulsara.png
              lib/udev/rules.d/70-pulsara.rules)
