@@ -12,8 +12,9 @@ all: build
 deps:
 	@bash scripts/install-deps.sh
 
+# Ninja for a new build folder; one made by plain `cmake -B build` keeps its generator.
 configure: deps
-	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD_DIR) $(if $(wildcard $(BUILD_DIR)/CMakeCache.txt),,-G Ninja) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
