@@ -1,0 +1,220 @@
+// pulsara-cli measure and decode as a user runs them, and decode side by side with
+// sigrok-cli on the same raw file: the lines must be the same. Needs sigrok-cli
+// (scripts/install-deps.sh installs it); the test skips only where it is missing.
+
+#include "capture/capture_files.h"
+
+#include "signal_builder.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <unistd.h>
+
+namespace pulsara {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("pulsara-analysis-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    Outcome Shell(const std::string& command) const {
+        Outcome run;
+        const auto errPath = dir_ / "stderr.txt";
+        FILE* pipe = ::popen((command + " 2>'" + errPath.string() + "'").c_str(), "r");
+        if (pipe == nullptr) {
+            return run;
+        }
+        std::array<char, 4096> buffer{};
+        std::size_t n = 0;
+        while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+            run.out.append(buffer.data(), n);
+        }
+        const int status = ::pclose(pipe);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::ifstream err(errPath);
+        run.err.assign(std::istreambuf_iterator<char>(err), {});
+        return run;
+    }
+    Outcome Cli(const std::string& args) const {
+        return Shell(std::string("'") + PULSARA_CLI + "' " + args);
+    }
+    // The raw samples and the rows, as SAVE writes them.
+    std::string Save(Capture& capture, const std::string& name) const {
+        const auto path = dir_ / name;
+        EXPECT_TRUE(SaveCapture(capture, path, 0).ok);
+        return "'" + path.string() + "'";
+    }
+
+    fs::path dir_;
+};
+
+const std::string kRows = "#SYSPARM 5,0,0,0,0,0\r\nRX 17\r\nSCK 18\r\nMOSI 19\r\nCS# 20\r\n"
+                          "MISO 21\r\nSCL 22\r\nSDA 23\r\nCLK 16\r\n";
+
+std::unique_ptr<Capture> Traffic() {
+    auto capture = test::MakeCapture(kRows);
+    // 115200 baud at 10 MHz: 86.8 samples a bit, as a real line would be sampled.
+    const std::vector<std::uint8_t> text = {'p', 'u', 'l', 's', 'a', 'r', 'a', '\r', '\n'};
+    test::WriteUart(*capture, 17, 300, 87, text, 120);
+    test::WriteSpi(*capture, {18, 19, 21, 20}, 9000, 5, {0x9F, 0x00, 0x00, 0x00},
+                   {0xFF, 0xC2, 0x20, 0x18});
+    test::WriteI2c(*capture, 22, 23, 12000, 25, 0x50, {0x10, 0x42});
+    for (int s = 0; s < kSampleCount; s += 10) {
+        test::Fill(*capture, 16, s + 5, s + 10, 1);
+    }
+    return capture;
+}
+
+TEST_F(CliTest, DecodePrintsWhatSigrokCliPrints) {
+    if (Shell("command -v sigrok-cli").status != 0) {
+        GTEST_SKIP() << "sigrok-cli is not installed (scripts/install-deps.sh installs it)";
+    }
+    auto capture = Traffic();
+    const auto wfa = Save(*capture, "traffic.wfa");
+    const std::string sigrok = "sigrok-cli -I binary:numchannels=32:samplerate=10000000 -i " + wfa;
+    struct Case {
+        std::string ours; // pulsara-cli's arguments after the capture
+        std::string theirs;
+        std::size_t atLeast; // lines, so an empty match cannot pass
+    };
+    const Case cases[] = {
+        {"-P uart:rx=RX:baudrate=115200", "-P uart:rx=17:baudrate=115200", 90},
+        {"-P uart:rx=17 -A uart=rx-data", "-P uart:rx=17 -A uart=rx-data", 9},
+        {"-P uart:rx=RX:format=ascii:data_bits=7 -A uart=RX_DATA",
+         "-P uart:rx=17:format=ascii:data_bits=7 -A uart=RX_DATA", 9},
+        {"-P spi:clk=SCK:mosi=MOSI:miso=MISO:cs=CS#", "-P spi:clk=18:mosi=19:miso=21:cs=20", 70},
+        {"-P spi:clk=18:mosi=19:cs=20:cpol=1 -A spi=mosi-data",
+         "-P spi:clk=18:mosi=19:cs=20:cpol=1 -A spi=mosi-data", 4},
+        {"-P i2c:scl=SCL:sda=SDA", "-P i2c:scl=22:sda=23", 30},
+        {"-P i2c:scl=SCL:sda=SDA,eeprom24xx", "-P i2c:scl=22:sda=23,eeprom24xx", 30},
+        {"-P i2c:scl=22:sda=23,eeprom24xx -A i2c=addr-data:warnings",
+         "-P i2c:scl=22:sda=23,eeprom24xx -A i2c=addr-data:warnings", 5},
+        {"-P uart:rx=RX -P i2c:scl=SCL:sda=SDA -P uart:rx=RX:baudrate=57600",
+         "-P uart:rx=17 -P i2c:scl=22:sda=23 -P uart:rx=17:baudrate=57600", 100},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ours);
+        const auto ours = Cli("decode " + wfa + " " + c.ours);
+        ASSERT_EQ(ours.status, 0) << ours.err;
+        const auto theirs = Shell(sigrok + " " + c.theirs + " --protocol-decoder-samplenum");
+        ASSERT_EQ(theirs.status, 0) << theirs.err;
+        EXPECT_EQ(ours.out, theirs.out);
+        EXPECT_GE(std::count(ours.out.begin(), ours.out.end(), '\n'), c.atLeast) << ours.out;
+    }
+}
+
+TEST_F(CliTest, DecodeJsonCarriesEveryTextAndTheRow) {
+    auto capture = Traffic();
+    capture->settings.rateIndex = 15; // EXT: the rate must come from the user
+    const auto wfa = Save(*capture, "ext.wfa");
+    const auto noRate = Cli("decode " + wfa + " -P uart:rx=RX");
+    EXPECT_EQ(noRate.status, 1);
+    EXPECT_TRUE(noRate.out.empty());
+    EXPECT_NE(noRate.err.find("--samplerate HZ"), std::string::npos) << noRate.err;
+
+    const auto run =
+        Cli("decode " + wfa + " -P uart:rx=RX --samplerate 10MHz -A uart=rx-data --json");
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream lines(run.out);
+    std::string line;
+    std::string text;
+    while (std::getline(lines, line)) {
+        const auto a = nlohmann::json::parse(line);
+        EXPECT_EQ(a["instance"], "uart-1");
+        EXPECT_EQ(a["decoder"], "uart");
+        EXPECT_EQ(a["class"], "rx-data");
+        EXPECT_EQ(a["row"], "rx-data");
+        EXPECT_LT(a["start"].get<int>(), a["end"].get<int>());
+        ASSERT_FALSE(a["texts"].empty());
+        text += static_cast<char>(std::stoi(a["texts"][0].get<std::string>(), nullptr, 16));
+    }
+    EXPECT_EQ(text, "pulsara\r\n");
+
+    // Every text, long to short, and the row of a class that is not a row's name.
+    const auto i2c = Cli("decode " + wfa + " -P i2c:scl=SCL:sda=SDA --samplerate 1M --json");
+    ASSERT_EQ(i2c.status, 0) << i2c.err;
+    EXPECT_NE(i2c.out.find(R"("class":"address-write","row":"addr-data",)"
+                           R"("texts":["Address write: 50","AW: 50","50"]})"),
+              std::string::npos)
+        << i2c.out;
+}
+
+TEST_F(CliTest, MeasureJsonHasEveryFieldAndNullsWhereUnknown) {
+    auto capture = Traffic();
+    const auto wfa = Save(*capture, "m.wfa");
+    auto run = Cli("measure " + wfa + " --signal CLK --at 1002 --json");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto m = nlohmann::json::parse(run.out);
+    const auto want = nlohmann::json::parse(R"({
+        "signal":"CLK","probe":16,"samplePeriodNs":100,
+        "edges":{"rising":3277,"falling":3276},
+        "highPulse":{"minSamples":5,"maxSamples":5},"lowPulse":{"minSamples":5,"maxSamples":5},
+        "meanFrequencyHz":1000000.0,
+        "at":{"sample":1002,"level":0,
+              "pulse":{"start":1000,"end":1005,"samples":5,"ns":500.0},
+              "period":{"start":1000,"end":1010,"samples":10,"ns":1000.0,"hz":1000000.0,"duty":0.5}}})");
+    EXPECT_EQ(m, want) << m.dump();
+
+    capture->settings.rateIndex = 15;
+    const auto ext = Save(*capture, "ext.wfa");
+    run = Cli("measure " + ext + " --signal 16 --json");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto e = nlohmann::json::parse(run.out);
+    EXPECT_TRUE(e["samplePeriodNs"].is_null());
+    EXPECT_TRUE(e["meanFrequencyHz"].is_null());
+    EXPECT_TRUE(e["at"].is_null());
+    EXPECT_EQ(e["edges"]["rising"], 3277);
+}
+
+TEST_F(CliTest, BadRequestsFailWithOneMessage) {
+    auto capture = Traffic();
+    const auto wfa = Save(*capture, "bad.wfa");
+    const std::pair<std::string, std::string> cases[] = {
+        {"measure " + wfa + " --signal NOPE",
+         "no row is named \"NOPE\"; name one of the rows (RX,"},
+        {"measure " + wfa + " --signal RX --at 40000", "sample 40000 holds no captured data"},
+        {"decode " + wfa + " -P nosuch", "no protocol decoder is named \"nosuch\""},
+        {"decode " + wfa + " -P spi:mosi=MOSI", "spi needs channel clk"},
+        {"decode " + wfa + " -P uart:rx=RX:bits=8", "uart has no channel or option \"bits\""},
+        {"decode " + wfa + " -P uart:rx=RX:baudrate=9k6", "baudrate takes an integer"},
+        {"decode " + wfa + " -P uart:rx=RX -A spi", "-A names spi"},
+        {"decode " + wfa + " -P uart:rx=RX --samplerate fast", "--samplerate takes whole hertz"},
+        {"decode " + wfa, "decode needs a capture file and -P STACK"},
+    };
+    for (const auto& [args, message] : cases) {
+        SCOPED_TRACE(args);
+        const auto run = Cli(args);
+        EXPECT_NE(run.status, 0);
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    }
+    const auto list = Cli("decode --list");
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find("uart  Universal Asynchronous Receiver/Transmitter"),
+              std::string::npos);
+    EXPECT_NE(list.out.find("option baudrate=115200"), std::string::npos);
+}
+
+} // namespace
+} // namespace pulsara
