@@ -29,13 +29,22 @@ isr_ep1_out:
 3$:     restore_context
         reti
 
-; Main loop: runs the waiting packet once endpoint 2 IN can take its reply.
+; Main loop: runs the waiting packet once endpoint 2 IN can take its reply. From the moment
+; cmd_busy is set a bus reset leaves endpoint 1 OUT to us; a packet the reset dropped
+; meanwhile is not run, and the endpoint is re-armed here.
 try_deferred_commands:
+        setb    cmd_busy
+        jnb     cmd_deferred,2$ ; dropped before we looked: the reset re-armed
         lcall   ready_to_run
-        jnc     1$
+        jnb     cmd_deferred,1$ ; dropped while we looked
+        jnc     2$              ; endpoint 2 IN still full: try again next pass
         clr     cmd_deferred
-        lcall   run_commands
-1$:     ret
+        lcall   run_commands    ; re-arms endpoint 1 OUT
+        sjmp    2$
+1$:     mov     dptr,#OUT1BC
+        arm_out
+2$:     clr     cmd_busy
+        ret
 
 ; C = 1 when the packet can run now: it has no reply bytes, or endpoint 2 IN has a free
 ; buffer. Uses r0, r2, r3, r5.
@@ -150,7 +159,7 @@ packet_done:
         mov     dptr,#IN2BC
         movx    @dptr,a
 1$:     mov     dptr,#OUT1BC    ; any value re-arms
-        movx    @dptr,a
+        arm_out
         ret
 
 ; Mode lines = n (the whole port C latch).

@@ -5,7 +5,7 @@
 
         .globl  isr_resume, isr_sudav, isr_sof, isr_sutok, isr_suspend, isr_usb_reset
         .globl  isr_unused, isr_ep4_out, isr_ep5_out, isr_ep6_out, isr_ep7_out
-        .globl  arm_out_endpoints
+        .globl  arm_data_out_endpoints
 
         .area   CSEG (CODE)
 
@@ -50,11 +50,16 @@ isr_suspend:
         irq_return
 
 ; A USB reset re-arms the OUT endpoints; a command packet still waiting for the main loop
-; is dropped, since the host that sent it has reset the bus.
+; is dropped, since the host that sent it has reset the bus. While the main loop reads
+; that packet, endpoint 1 stays unarmed: a new packet would land in OUT1BUF under it. The
+; main loop re-arms it when done.
 isr_usb_reset:
         irq_handler USBIRQ, 0x10
         clr     cmd_deferred
-        lcall   arm_out_endpoints
+        jb      cmd_busy,1$
+        mov     dptr,#OUT1BC
+        arm_out
+1$:     lcall   arm_data_out_endpoints
         irq_return
 
 ; Sources that are never enabled.
@@ -66,7 +71,7 @@ isr_unused:
         .macro  drop_packet bit, bc
         irq_handler OUT07IRQ, bit
         mov     dptr,#bc
-        movx    @dptr,a
+        arm_out
         irq_return
         .endm
 

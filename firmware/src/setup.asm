@@ -145,7 +145,9 @@ feature:
         jnb     f0,2$
         mov     a,#0x01         ; only the stall bit is written, never busy
         movx    @dptr,a
-        sjmp    feature_done
+        mov     a,dpl           ; endpoint 0: ending the request with HSNAK alone would
+        cjne    a,#<EP0CS,feature_done ; clear the stall again at once
+        sjmp    feature_stall
 2$:     clr     a
         movx    @dptr,a
         mov     a,wIndexL       ; back to DATA0: select the endpoint, then reset

@@ -14,6 +14,8 @@ start:
 1$:     mov     @r0,a
         djnz    r0,1$
         mov     sp,#STACK_BOTTOM
+        ; MOVX stretch 0 before any OUT endpoint is armed: rev E arms only at stretch 0.
+        anl     CKCON,#0xF8
 
         ; Endpoints 1, 2 and 4-7 valid both ways; 3 is the second half of the 2 pair.
         mov     dptr,#IN07VAL
@@ -58,10 +60,11 @@ start:
         ; resets the bus after the reconnect.
         lcall   arm_out_endpoints
 
+        ; Requests left by the firmware that ran before us name buffers that hold nothing
+        ; of ours: forget them before any handler can run.
+        lcall   clear_usb_requests
+
         ; Interrupts: SETUP data, SETUP token, suspend, USB reset; autovectoring; resume.
-        mov     dptr,#USBIRQ
-        mov     a,#0xFF
-        movx    @dptr,a
         mov     dptr,#USBIEN
         mov     a,#0x1D
         movx    @dptr,a
@@ -80,14 +83,7 @@ renumerate:
         mov     r2,#>1500       ; some hubs miss shorter disconnects
         mov     r3,#<1500
         lcall   delay_ms
-        mov     a,#0xFF         ; forget everything that happened while away
-        mov     dptr,#IN07IRQ
-        movx    @dptr,a
-        inc     dptr            ; OUT07IRQ
-        movx    @dptr,a
-        inc     dptr            ; USBIRQ
-        movx    @dptr,a
-        anl     EXIF,#EXIF_USB_CLEAR
+        lcall   clear_usb_requests      ; forget everything that happened while away
         clr     got_setup
         mov     dptr,#USBCS
         mov     a,#USBCS_RENUM_CONNECTED
@@ -105,8 +101,6 @@ renumerate:
         sjmp    renumerate
 
 setup_seen:
-        anl     CKCON,#0xF8     ; MOVX stretch 0
-
 main_loop:
         jnb     got_setup,1$
         lcall   serve_setup
@@ -119,11 +113,28 @@ main_loop:
 3$:     lcall   pump
         sjmp    main_loop
 
-; Arms OUT endpoints 1, 2 and 4-7 (any value written to the byte count arms).
-        .globl  arm_out_endpoints
+; Write 1 to clear: every pending USB request, and the INT2 flag.
+clear_usb_requests:
+        mov     a,#0xFF
+        mov     dptr,#IN07IRQ
+        movx    @dptr,a
+        inc     dptr            ; OUT07IRQ
+        movx    @dptr,a
+        inc     dptr            ; USBIRQ
+        movx    @dptr,a
+        anl     EXIF,#EXIF_USB_CLEAR
+        ret
+
+; Arms OUT endpoints 1, 2 and 4-7 (any value written to the byte count arms), at MOVX
+; stretch 0 whatever the host chose.
+        .globl  arm_out_endpoints, arm_data_out_endpoints
 arm_out_endpoints:
         mov     dptr,#OUT1BC
-        movx    @dptr,a
+        arm_out
+; The same without endpoint 1, whose packet may still be in use.
+arm_data_out_endpoints:
+        push    CKCON
+        anl     CKCON,#0xF8
         mov     dptr,#OUT2BC    ; paired with 3: one write arms each half
         movx    @dptr,a
         movx    @dptr,a
@@ -135,10 +146,12 @@ arm_out_endpoints:
         movx    @dptr,a
         mov     dptr,#OUT7BC
         movx    @dptr,a
+        pop     CKCON
         ret
 
 ; Bus suspend: idle until the bus resumes. A wake-up through the pin ends in idle again
-; unless the host allowed remote wake-up; then we signal resume for 20 ms.
+; unless the host allowed remote wake-up; then we signal resume for 10 ms (a device may
+; drive resume for at most 15 ms).
 suspend:
         clr     suspend_req
 1$:     mov     dptr,#USBCS
@@ -157,7 +170,7 @@ suspend:
         orl     a,#USBCS_SIGRSUME
         movx    @dptr,a
         mov     r2,#0
-        mov     r3,#20
+        mov     r3,#10
         lcall   delay_ms
         mov     dptr,#USBCS
         movx    a,@dptr

@@ -178,6 +178,6 @@ short_packet:
         movx    @dptr,a
 rearm:
         mov     dptr,#OUT2BC
-        movx    @dptr,a
+        arm_out
         restore_context
         reti

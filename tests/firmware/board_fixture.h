@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace pulsara::test {
@@ -24,6 +25,8 @@ inline constexpr std::uint8_t kGetStatus = 0, kClearFeature = 1, kSetFeature = 3
 class FirmwareBoard : public ::testing::Test {
 protected:
     FirmwareBoard() { chip.setBoard(&board); }
+    // Whatever a test did, the firmware never misused the chip.
+    void TearDown() override { EXPECT_EQ(chip.firmwareFaults(), std::vector<std::string>{}); }
 
     // Downloads the image and runs until the firmware is back on the bus. Returns the
     // board time from the release of the 8051 to the reconnection, in cycles.
@@ -59,7 +62,9 @@ protected:
         ASSERT_TRUE(r.ok()) << r.message;
         constexpr std::uint16_t kOut1Cs = 0x7FC6;
         chip.runUntil([&] { return (chip.peekXdata(kOut1Cs) & 0x02) != 0; }, 2 * kCyclesPerFrame);
+        chip.run(kHandlerTail); // the re-arm is not the handler's last instruction
     }
+    static constexpr std::uint64_t kHandlerTail = 64;
 
     // The next packet on endpoint 2 IN, or nothing if none comes within `budget`.
     std::optional<Bytes> receive(std::uint64_t budget = kCyclesPerFrame * 20) {

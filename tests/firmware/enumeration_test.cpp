@@ -158,13 +158,42 @@ TEST_F(FirmwareBoard, AnswersStatusAndFeatureRequests) {
         {"SYNCH_FRAME", {0x82, 12, 0, 0x82, 2}},
         {"vendor request with a standard number", {0xC0, kGetDescriptor, 0x0100, 0, 18}},
         {"class request", {0xA1, 0x01, 0, 0, 1}},
+        // A halt on endpoint 0 stays set to the end of the request (the next SETUP ends it).
+        {"halt on endpoint 0", {0x02, kSetFeature, 0, 0x00, 0}},
+        {"halt on endpoint 0 IN", {0x02, kSetFeature, 0, 0x80, 0}},
     };
     for (const Refused& c : refused) {
         EXPECT_EQ(control(c.setup).status, UsbStatus::Stall) << c.what;
     }
+    // The firmware leaves a halt of endpoint 0 set: only the next SETUP clears it.
+    chip.run(kCyclesPerFrame);
+    EXPECT_EQ(chip.peekXdata(0x7FB4) & 0x01, 0x01) << "EP0CS.STALL";
     // Features of interfaces are taken without effect.
     EXPECT_TRUE(control({0x01, kSetFeature, 0, 0, 0}).ok());
     EXPECT_EQ(status(0x80, 0), (Bytes{2, 0}));
+}
+
+// Firmware that ran before ours may leave endpoint requests pending, with buffers that
+// mean nothing to us: they are gone by the time our handlers can run.
+TEST_F(FirmwareBoard, StaleRequestsOfEarlierFirmwareAreGoneWhenInterruptsComeOn) {
+    bootAndConfigure();
+    const std::uint8_t hold = 1;
+    ASSERT_TRUE(control({0x40, 0xA0, 0x7F92, 0, 1}, {&hold, 1}).ok());
+    // Taken by the core while the 8051 is held: their requests stay pending.
+    ASSERT_TRUE(chip.bulkOut(1, Bytes{0x30, 0x99}).ok());
+    ASSERT_TRUE(chip.bulkOut(2, Bytes(64, 0x55)).ok());
+    ASSERT_TRUE(chip.bulkIn(2, kCyclesPerFrame).status == UsbStatus::Timeout);
+    ASSERT_TRUE(chip.loadFirmware(FirmwareImage()).ok());
+    constexpr std::uint8_t kEa = 0x80;
+    for (int i = 0; i < 100000 && (chip.cpu().sfrLatch(sfr::IE) & kEa) == 0; ++i) {
+        chip.run(1);
+    }
+    ASSERT_NE(chip.cpu().sfrLatch(sfr::IE) & kEa, 0) << "interrupts never came on";
+    constexpr std::uint16_t kIn07Irq = 0x7FA9, kOut07Irq = 0x7FAA;
+    EXPECT_EQ(chip.peekXdata(kIn07Irq), 0);
+    EXPECT_EQ(chip.peekXdata(kOut07Irq), 0);
+    chip.run(2 * kCyclesPerSecond);
+    EXPECT_TRUE(board.writes.empty()) << "a stale packet was run";
 }
 
 TEST_F(FirmwareBoard, StoresConfigurationAndAlternateSettingWithoutChecks) {
