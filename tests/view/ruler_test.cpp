@@ -31,6 +31,8 @@ TEST(Ruler, LabelsAndTicksEveryTenSamplesFromTheTrigger) {
         {{.triggerPosition = 0}, 0, 4, {"163600nS", "163700nS", "163800nS", "163900nS", "164000nS", "164100nS"}},
         // Samples below 2 x unfilledPairs hold no data: their labels are cyan.
         {{.unfilledPairs = 20}, -8190, 4, top, 4}, {{.unfilledPairs = 16384}, -8190, 4, top, 6},
+        // A tick on sample 2 x unfilledPairs (34) is the first sample with data.
+        {{.unfilledPairs = 17}, -8190, 4, top, 3},
         // A rate or trigger position outside its table: no labels, no ticks.
         {{.rateIndex = 16}, -8190, 4, {}}, {{.triggerPosition = -1}, -8190, 4, {}}};
     // clang-format on

@@ -62,6 +62,7 @@ protected:
         test::AddRow(*capture, "HIGH", {40});
         test::SetHigh(*capture, 4, 35, 100); // TRACE changes at samples 35 and 101
         test::SetHigh(*capture, 2, 26, 26);  // BUS changes at 26 and 27
+        test::SetHigh(*capture, 1, 0, 0);    // and between samples 0 and 1
         test::SetHigh(*capture, 6, 1000, 1000);
     }
     std::unique_ptr<Capture> capture = std::make_unique<Capture>();
@@ -76,6 +77,7 @@ TEST_F(FindEdgeTest, ReturnsTheDistanceToTheNearestChange) {
     const std::vector<Case> cases = {
         {-8190, 0, 30, 0, +1, 5},  {-8190, 0, 40, 0, -1, -6}, {-8190, 0, 40, 0, +1, 61},
         {-8190, 0, 10, 1, +1, 16}, {-8190, 0, 26, 1, +1, 1},  {-8190, 1, 9, 1, +1, 991},
+        {-8190, 0, 20, 1, -1, -20}, // back to the change between samples 0 and 1
         {-8190, 0, 10, 0, -1, 0},  {8158, 0, 63, 0, +1, 0},  // constant to either end
         {-8190, 0, 10, 3, +1, 0},  {-8190, 0, 10, 4, +1, 0}, // no probes; probe 40 reads 0
         {-8190, 0, 10, 5, +1, 0},  {-8190, 0, 10, -1, +1, 0}, {-8190, 60, 10, 12, +1, 0}, // no row
