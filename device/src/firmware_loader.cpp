@@ -15,7 +15,13 @@ void Progress(ConnectEvents* events, const std::string& line) {
     }
 }
 
-ConnectResult Failed(ConnectFailure failure, std::string detail = {}, bool reloaded = false) {
+// The failure with what the driver can tell about it, and the claim problem if any.
+ConnectResult Failed(ConnectFailure failure, DeviceLink& link, const std::string& claimProblem = {},
+                     bool reloaded = false) {
+    std::string detail = link.driver.TakeError();
+    if (!claimProblem.empty()) {
+        detail += (detail.empty() ? "" : "; ") + claimProblem;
+    }
     return {failure, reloaded, std::move(detail)};
 }
 
@@ -90,18 +96,19 @@ std::string ExplainConnectFailure(const ConnectResult& result) {
 ConnectResult ConnectBoard(int instance, DeviceLink& link, std::span<const std::uint8_t> image,
                            std::string_view expected1, std::string_view expected2, Clock& clock,
                            ConnectEvents* events) {
+    (void)link.driver.TakeError(); // only what this connect meets is reported with it
     std::string claimProblem;
     if (!Open(instance, link, claimProblem)) {
-        return Failed(ConnectFailure::NoInstance, claimProblem);
+        return Failed(ConnectFailure::NoInstance, link, claimProblem);
     }
     NoteUnclaimed(events, link, claimProblem);
     std::array<char, kStringTextSize> text1{};
     std::array<char, kStringTextSize> text2{};
     if (GetStringDescriptor(link, 1, text1) != 0) {
-        return Failed(ConnectFailure::Descriptor1);
+        return Failed(ConnectFailure::Descriptor1, link);
     }
     if (GetStringDescriptor(link, 2, text2) != 0) {
-        return Failed(ConnectFailure::Descriptor2);
+        return Failed(ConnectFailure::Descriptor2, link);
     }
     // Whole zero-terminated texts, byte for byte; descriptor 2 only counts when 1 matched.
     const std::string_view got1(text1.data(), ::strnlen(text1.data(), text1.size()));
@@ -112,19 +119,19 @@ ConnectResult ConnectBoard(int instance, DeviceLink& link, std::span<const std::
         return {};
     }
     if (image.empty()) {
-        return Failed(ConnectFailure::NoImage);
+        return Failed(ConnectFailure::NoImage, link);
     }
     Progress(events, "board instance " + std::to_string(link.openedInstance) + " answers " +
                          Quoted(text1) + " " + Quoted(text2) + "; loading the firmware (" +
                          std::to_string(image.size()) + " bytes)");
     if (Halt8051(link) != 0) {
-        return Failed(ConnectFailure::Halt);
+        return Failed(ConnectFailure::Halt, link);
     }
     if (DownloadFirmware(link, image) != 0) {
-        return Failed(ConnectFailure::Download);
+        return Failed(ConnectFailure::Download, link);
     }
     if (Run8051(link) != 0) {
-        return Failed(ConnectFailure::Run);
+        return Failed(ConnectFailure::Run, link);
     }
     // The board leaves the bus and comes back as a new device; release it meanwhile.
     CloseDevice(link);
@@ -136,7 +143,7 @@ ConnectResult ConnectBoard(int instance, DeviceLink& link, std::span<const std::
             break;
         }
         if (clock.Now() - start >= kReopenLimit) {
-            return Failed(ConnectFailure::NotBack, claimProblem, true);
+            return Failed(ConnectFailure::NotBack, link, claimProblem, true);
         }
     }
     NoteUnclaimed(events, link, claimProblem);

@@ -224,6 +224,15 @@ IoResult LibusbDriver::IoControl(DriverHandle handle, std::uint32_t code,
     }
 }
 
+std::string LibusbDriver::TakeError() {
+    std::string error = std::exchange(ioError_, {});
+    if (error.empty()) {
+        error = lastOpenError_;
+    }
+    lastOpenError_.clear();
+    return error;
+}
+
 IoResult LibusbDriver::Failed(const std::string& what, int result) {
     if (ioError_.empty()) {
         ioError_ = what + ": " +

@@ -53,6 +53,10 @@ public:
         (void)instance;
         return {};
     }
+
+    // The first failure the backend met since the last call, in its own words
+    // ("... LIBUSB_ERROR_TIMEOUT ..."), for messages; empty when none or it cannot tell.
+    [[nodiscard]] virtual std::string TakeError() { return {}; }
 };
 
 } // namespace pulsara

@@ -47,9 +47,10 @@ public:
     // The last libusb error met by Open since it last succeeded, for messages
     // ("LIBUSB_ERROR_ACCESS ..."); instances that are not attached leave it as it is.
     [[nodiscard]] const std::string& lastOpenError() const { return lastOpenError_; }
-    // The first transfer failure since the last call, for messages ("bulk read on pipe 8
-    // ...: LIBUSB_ERROR_TIMEOUT ..."): the cause, not what followed from it. Empty if none.
-    [[nodiscard]] std::string TakeIoError() { return std::exchange(ioError_, {}); }
+    // The first transfer failure since the last call ("bulk read on pipe 8 ...:
+    // LIBUSB_ERROR_TIMEOUT ..."): the cause, not what followed from it; else the last
+    // open error. Both are forgotten once taken.
+    [[nodiscard]] std::string TakeError() override;
 
 private:
     struct OpenBoard {

@@ -19,6 +19,7 @@ public:
     [[nodiscard]] std::string DescribeInstance(int instance) override {
         return inner_.DescribeInstance(instance);
     }
+    [[nodiscard]] std::string TakeError() override { return inner_.TakeError(); }
 
 private:
     EzusbDriver& inner_;
