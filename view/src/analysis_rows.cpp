@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace pulsara {
 namespace {
@@ -197,7 +198,10 @@ void DrawAnnotationRow(Canvas& canvas, const AnnotationRow& row, const TimeWindo
     const double firstVisible = window.first;
     const double endVisible = window.first + window.Span();
     auto it = std::lower_bound(row.boxes.begin(), row.boxes.end(), firstVisible,
-                               [](const AnnotationBox& box, double s) { return box.end < s; });
+                               [](const AnnotationBox& box, double s) { return box.first < s; });
+    while (it != row.boxes.begin() && std::prev(it)->end > firstVisible) {
+        --it; // a box that began before the window and reaches into it
+    }
     int denseStart = -1; // boxes narrower than a few pixels, drawn as one solid stretch
     int denseEnd = -1;
     const auto flushDense = [&] {

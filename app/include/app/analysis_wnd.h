@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 class QLabel;
@@ -19,6 +20,7 @@ class QScrollBar;
 namespace pulsara {
 
 class AnalysisViewWidget;
+class DecoderRunner;
 
 class CAnalysisWnd final : public QWidget {
     Q_OBJECT
@@ -28,6 +30,14 @@ public:
 
     // A capture completed or was loaded: rebuild what is drawn from it and show it whole.
     void OnCaptureChanged();
+    // Adds a decoder stack (sigrok -P syntax) and decodes again; the dialog's OK lands here.
+    void AddDecoder(const std::string& stack);
+    void RemoveDecoders();
+    void OnAddDecoder();
+
+    [[nodiscard]] const std::vector<std::string>& decoderStacks() const { return stacks_; }
+    [[nodiscard]] const std::vector<AnnotationRow>& decoderRows() const { return decoderRows_; }
+    [[nodiscard]] DecoderRunner& decoderRunner() const { return *runner_; }
 
     [[nodiscard]] AnalysisViewWidget& view() const { return *view_; }
     [[nodiscard]] QLabel& statusLine() const { return *status_; }
@@ -39,10 +49,14 @@ private:
     void OnHover(int row, double sample);
     void UpdateCursorText();
     void UpdateRowBar();
+    void Decode();
+    void OnDecoded(const std::vector<AnnotationRow>& rows);
 
     const Capture& capture_;
     ChangeTable changes_;
+    std::vector<std::string> stacks_;
     std::vector<AnnotationRow> decoderRows_;
+    DecoderRunner* runner_ = nullptr;
     AnalysisViewWidget* view_ = nullptr;
     QScrollBar* rowBar_ = nullptr;
     QLabel* status_ = nullptr;
