@@ -1,11 +1,15 @@
 # The two commands of the README: `make run` and `make test`.
 BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
+FUZZ_DIR  ?= build-fuzz
+# How long `make fuzz` runs each fuzz target.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := definition_text capture_loader vcd_import sr_import mcs51 firmware_packets
 JOBS      ?= $(shell nproc)
 # make run's working folder: pulsara reads (and first writes) def.txt there.
 RUN_DIR   ?= $(BUILD_DIR)/run
 
-.PHONY: all deps configure build run run-gui run-cli test test-asan package clean
+.PHONY: all deps configure build run run-gui run-cli test test-asan fuzz package clean
 
 all: build
 
@@ -54,8 +58,14 @@ test-asan: deps
 	@cmake --build $(ASAN_DIR) -j $(JOBS)
 	@cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
+# Every fuzz target for FUZZ_SECONDS with clang's libFuzzer; fails when one crashes.
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPULSARA_FUZZ=ON -DPULSARA_BUILD_BENCHMARKS=OFF >/dev/null
+	@cmake --build $(FUZZ_DIR) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	@bash tools/fuzz/run.sh $(FUZZ_DIR) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
 package: build
 	@cd $(BUILD_DIR) && cpack -G DEB
 
 clean:
-	@rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	@rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

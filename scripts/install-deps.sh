@@ -7,6 +7,8 @@ packages=(
   # build and test
   cmake ninja-build g++ make pkgconf
   libgtest-dev libgmock-dev libbenchmark-dev
+  # fuzzing: clang with libFuzzer and the sanitizer runtimes
+  clang libclang-rt-14-dev
   # libraries
   nlohmann-json3-dev libcli11-dev libssl-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev

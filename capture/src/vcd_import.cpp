@@ -137,8 +137,10 @@ private:
                     return error;
                 }
             } else if (token == "$timescale") {
+                // The token dies with the next read; an error names the keyword later.
+                const std::string_view keyword = "$timescale";
                 std::string text;
-                if (auto error = Section(token, &text)) {
+                if (auto error = Section(keyword, &text)) {
                     return error;
                 }
                 const auto fs = ParseTimescale(text);
@@ -149,8 +151,9 @@ private:
                 }
                 out_.rateIndex = RateIndexForPeriodFs(*fs);
             } else if (token == "$version") {
+                const std::string_view keyword = "$version";
                 std::string text;
-                if (auto error = Section(token, &text)) {
+                if (auto error = Section(keyword, &text)) {
                     return error;
                 }
                 pulsaraFile_ = text == "pulsara" || text.starts_with("pulsara ");
@@ -327,7 +330,7 @@ private:
                 return At(line, "real value \"" + std::string(token.substr(0, 40)) +
                                     "\": only logic values can become probes");
             } else if (token == "$comment") {
-                if (auto error = Section(token, nullptr)) {
+                if (auto error = Section("$comment", nullptr)) {
                     return error;
                 }
             } else if (token != "$dumpvars" && token != "$dumpall" && token != "$dumpon" &&
