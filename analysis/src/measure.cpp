@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <limits>
+#include <memory>
 
 namespace pulsara::analysis {
 namespace {
@@ -66,53 +67,52 @@ SignalMeasurement MeasureSignal(const Capture& capture, const Signal& signal) {
     const detail::ProbeEdges edges(capture.samples, signal.probe, first);
     const auto& words = edges.Words();
 
-    // Indexed by the direction of the edge that ends a pulse: a falling edge (0) ends a high
-    // pulse, a rising one (1) a low pulse. Edges alternate, so no branch on direction.
-    std::array<int, 2> count{};
-    std::array<int, 2> shortest{std::numeric_limits<int>::max(), std::numeric_limits<int>::max()};
-    std::array<int, 2> longest{0, 0};
-    int previous = -1;
-    int firstRising = -1;
-    int lastRising = -1;
+    // All edges first, then the pulses between them: the two loops are short and have no
+    // branch that depends on the data.
+    const auto at = std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(kSampleCount));
+    std::size_t count = 0;
     for (std::size_t w = 0; w < words.size(); ++w) {
-        std::uint64_t word = words[w];
-        while (word != 0) {
-            const int e = static_cast<int>(w * 64 + static_cast<unsigned>(std::countr_zero(word)));
-            word &= word - 1;
-            const int rising = edges.Level(e);
-            ++count[static_cast<std::size_t>(rising)];
-            if (previous >= 0) {
-                const int length = e - previous;
-                shortest[static_cast<std::size_t>(rising)] =
-                    std::min(shortest[static_cast<std::size_t>(rising)], length);
-                longest[static_cast<std::size_t>(rising)] =
-                    std::max(longest[static_cast<std::size_t>(rising)], length);
-            }
-            if (rising != 0) {
-                lastRising = e;
-                if (firstRising < 0) {
-                    firstRising = e;
-                }
-            }
-            previous = e;
+        const auto base = static_cast<int>(w * 64);
+        for (std::uint64_t word = words[w]; word != 0; word &= word - 1) {
+            at[count++] = base + std::countr_zero(word);
         }
     }
-
     SignalMeasurement m;
-    m.rising = count[1];
-    m.falling = count[0];
-    const auto range = [&](std::size_t i) {
+    if (count == 0) {
+        return m;
+    }
+    // Edges alternate in direction: edges 0, 2, 4, ... go the way of the first one.
+    const int firstRises = edges.Level(at[0]);
+    const auto evens = static_cast<int>((count + 1) / 2);
+    const auto odds = static_cast<int>(count / 2);
+    m.rising = firstRises != 0 ? evens : odds;
+    m.falling = static_cast<int>(count) - m.rising;
+
+    // The pulse that ends at edge k (k >= 1) is high when edge k falls.
+    const auto range = [&](std::size_t firstEnd) {
         PulseRange r;
-        if (longest[i] > 0) {
-            r.minSamples = shortest[i];
-            r.maxSamples = longest[i];
+        if (firstEnd >= count) {
+            return r;
         }
+        int shortest = std::numeric_limits<int>::max();
+        int longest = 0;
+        for (std::size_t k = firstEnd; k < count; k += 2) {
+            const int length = at[k] - at[k - 1];
+            shortest = std::min(shortest, length);
+            longest = std::max(longest, length);
+        }
+        r.minSamples = shortest;
+        r.maxSamples = longest;
         return r;
     };
-    m.high = range(0);
-    m.low = range(1);
+    // With a rising first edge the odd edges fall: they end the high pulses.
+    m.high = range(firstRises != 0 ? 1 : 2);
+    m.low = range(firstRises != 0 ? 2 : 1);
     if (m.rising >= 2) {
-        m.meanPeriodSamples = static_cast<double>(lastRising - firstRising) / (m.rising - 1);
+        const std::size_t firstRising = firstRises != 0 ? 0 : 1;
+        const std::size_t lastRising = firstRising + 2 * static_cast<std::size_t>(m.rising - 1);
+        m.meanPeriodSamples =
+            static_cast<double>(at[lastRising] - at[firstRising]) / (m.rising - 1);
         if (const auto periodNs = SamplePeriodNs(capture.settings)) {
             m.meanFrequencyHz = 1e9 / (*m.meanPeriodSamples * *periodNs);
         }
