@@ -1,9 +1,14 @@
 // pulsara-cli render: the view of a loaded capture as a PNG, painted exactly as the window
-// paints its drawing frame.
+// paints its drawing frame; with --analysis, the analysis window's zoomable view instead.
 
+#include "analysis/decode.h"
 #include "capture/capture_files.h"
 #include "cli/commands.h"
 #include "cli/startup.h"
+#include "text_codec.h"
+#include "view/analysis_scene.h"
+#include "view/change_table.h"
+#include "view/decoder_rows.h"
 #include "view/geometry.h"
 #include "view/qt_canvas.h"
 #include "view/redraw.h"
@@ -28,6 +33,12 @@ struct RenderOptions {
     std::int32_t verticalPos = 0;
     std::filesystem::path capturePath;
     std::filesystem::path outPath;
+    bool analysis = false;
+    int width = 1200;
+    int height = 600;
+    std::optional<int> from;
+    std::optional<int> to;
+    std::vector<std::string> stacks;
 };
 
 // Fonts need a GUI application; without a display the offscreen platform serves.
@@ -56,6 +67,48 @@ QImage RenderView(const Capture& capture, std::int32_t h, std::int32_t v) {
     return image;
 }
 
+// The decoder rows for the -P stacks, or nothing after saying what went wrong.
+std::optional<std::vector<AnnotationRow>> DecodeRows(const Capture& capture,
+                                                     const std::vector<std::string>& stacks,
+                                                     CommandContext& context) {
+    if (stacks.empty()) {
+        return std::vector<AnnotationRow>{};
+    }
+    const auto plan = analysis::PlanDecode(capture, {stacks, std::nullopt, DecodeShiftJis});
+    if (!plan) {
+        context.err << "pulsara-cli: " << plan.error() << "\n";
+        return std::nullopt;
+    }
+    std::vector<analysis::Annotation> annotations;
+    const auto result = analysis::RunDecode(
+        capture, *plan, [&](const analysis::Annotation& a) { annotations.push_back(a); });
+    if (result.status != analysis::DecodeStatus::Finished) {
+        context.err << "pulsara-cli: " << result.error << "\n";
+        return std::nullopt;
+    }
+    return LayOutAnnotations(*plan, annotations);
+}
+
+QImage RenderAnalysis(const Capture& capture, const RenderOptions& options,
+                      std::span<const AnnotationRow> decoderRows) {
+    const ChangeTable changes(capture.samples);
+    const int traceWidth = options.width - AnalysisLayout::kTraceLeft;
+    AnalysisScene scene{&capture, &changes, WholeCapture(traceWidth), 0, {}, decoderRows};
+    if (options.from || options.to) {
+        scene.window = ShowSamples(traceWidth, options.from.value_or(0),
+                                   options.to.value_or(kSampleCount - 1));
+    }
+    QImage image(options.width, options.height, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    {
+        QtCanvas canvas(painter);
+        DrawAnalysisView(canvas, {0, 0, options.width, options.height}, scene);
+    }
+    painter.end();
+    return image;
+}
+
 } // namespace
 
 void AddRenderCommand(CLI::App& app, CommandContext& context) {
@@ -67,6 +120,26 @@ void AddRenderCommand(CLI::App& app, CommandContext& context) {
         ->check(CLI::Range(kHorizontalScrollMin, kHorizontalScrollMax));
     cmd->add_option("--v", options->verticalPos,
                     "first row shown (default 0; kept within 0..rows-13)");
+    auto* analysis =
+        cmd->add_flag("--analysis", options->analysis,
+                      "draw the analysis window's view (zoomable, overview, decoders)");
+    cmd->add_option("--width", options->width, "image width with --analysis (default 1200)")
+        ->check(CLI::Range(AnalysisLayout::kTraceLeft + 20, 16384))
+        ->needs(analysis);
+    cmd->add_option("--height", options->height, "image height with --analysis (default 600)")
+        ->check(CLI::Range(AnalysisLayout::kRowsTop + 20, 16384))
+        ->needs(analysis);
+    cmd->add_option("--from", options->from, "first sample shown with --analysis (default 0)")
+        ->check(CLI::Range(0, kSampleCount - 1))
+        ->needs(analysis);
+    cmd->add_option("--to", options->to, "last sample shown with --analysis (default 32767)")
+        ->check(CLI::Range(0, kSampleCount - 1))
+        ->needs(analysis);
+    cmd->add_option("-P,--protocol-decoders", options->stacks,
+                    "with --analysis, decoder rows: a stack as sigrok-cli takes it, "
+                    "uart:rx=NAME:baudrate=115200; repeat for more")
+        ->allow_extra_args(false)
+        ->needs(analysis);
     cmd->add_option("capture", options->capturePath, "capture file to load (.wfa)")->required();
     cmd->add_option("-o,--output", options->outPath, "PNG file to write")->required();
     cmd->callback([options, &context] {
@@ -77,6 +150,14 @@ void AddRenderCommand(CLI::App& app, CommandContext& context) {
             return;
         }
         auto& capture = *loaded;
+        if (options->analysis &&
+            options->from.value_or(0) > options->to.value_or(kSampleCount - 1)) {
+            context.err << "pulsara-cli: --from " << options->from.value_or(0)
+                        << " lies after --to " << options->to.value_or(kSampleCount - 1)
+                        << "; give the first sample first\n";
+            context.exitCode = 1;
+            return;
+        }
         // The scroll bars hold their positions within their ranges, and so does the render.
         const std::int32_t h =
             options->horizontalPos.value_or(ClampHorizontalPos(capture.settings.savedScrollPos));
@@ -88,8 +169,14 @@ void AddRenderCommand(CLI::App& app, CommandContext& context) {
                         << " rows; showing rows from " << v << "\n";
         }
 
+        const auto decoderRows = DecodeRows(capture, options->stacks, context);
+        if (!decoderRows) {
+            context.exitCode = 1;
+            return;
+        }
         const auto application = EnsureGuiApplication();
-        const QImage image = RenderView(capture, h, v);
+        const QImage image = options->analysis ? RenderAnalysis(capture, *options, *decoderRows)
+                                               : RenderView(capture, h, v);
         const QString outName = QString::fromStdString(options->outPath.string());
         QImageWriter writer(outName, "png");
         if (!writer.write(image)) {
@@ -99,8 +186,13 @@ void AddRenderCommand(CLI::App& app, CommandContext& context) {
             context.exitCode = 1;
             return;
         }
-        context.err << "pulsara-cli: wrote " << options->outPath.string() << " (H " << h << ", V "
-                    << v << ")\n";
+        context.err << "pulsara-cli: wrote " << options->outPath.string();
+        if (options->analysis) {
+            context.err << " (samples " << options->from.value_or(0) << ".."
+                        << options->to.value_or(kSampleCount - 1) << ")\n";
+        } else {
+            context.err << " (H " << h << ", V " << v << ")\n";
+        }
     });
 }
 
