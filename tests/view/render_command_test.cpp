@@ -83,5 +83,28 @@ TEST_F(RenderCommandTest, WritesTheViewAtTheRequestedPositionsOrNamesWhatFailed)
     EXPECT_FALSE(fs::exists(dir / "z.png"));
 }
 
+TEST_F(RenderCommandTest, AnalysisDrawsTheZoomableViewOfTheChosenSamples) {
+    const std::string capture = (dir / "a.wfa").string();
+    ASSERT_EQ(Run({"--analysis", capture, "-o", png.string()}), 0) << err.str();
+    EXPECT_EQ(QImage(QString::fromStdString(png.string())).size(), QSize(1200, 600));
+    // 20 samples over 320 pixels: probe 0 (row R0, baseline 72) rises at sample 16400, x 240.
+    ASSERT_EQ(Run({"--analysis", "--width", "400", "--height", "300", "--from", "16390", "--to",
+                   "16409", capture, "-o", png.string()}),
+              0)
+        << err.str();
+    EXPECT_EQ(PixelAt(200, 72), 0xFFFF0000U);
+    EXPECT_EQ(PixelAt(240, 64), 0xFFFF0000U);
+    EXPECT_EQ(PixelAt(300, 56), 0xFFFF0000U);
+    EXPECT_EQ(PixelAt(300, 72), 0xFFFFFFFFU);
+
+    // Requests that cannot be drawn write nothing.
+    const fs::path none = dir / "none.png";
+    EXPECT_NE(Run({"--analysis", "--from", "500", "--to", "100", capture, "-o", none.string()}), 0);
+    EXPECT_NE(err.str().find("--from 500 lies after --to 100"), std::string::npos) << err.str();
+    EXPECT_NE(Run({"--analysis", "-P", "nosuchdecoder", capture, "-o", none.string()}), 0);
+    EXPECT_NE(Run({"--width", "400", capture, "-o", none.string()}), 0); // needs --analysis
+    EXPECT_FALSE(fs::exists(none));
+}
+
 } // namespace
 } // namespace pulsara
