@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """pulsara-cli decode against sigrok-cli on the same 32768-sample UART capture, whole process
 against whole process (both load the same decoders from libsigrokdecode). Prints the best
-and the median of --runs runs of each, the ratio sigrok-cli / pulsara-cli (the target is at
-least 1) and whether both printed the same lines."""
+and the median wall time of --runs runs of each, the median CPU time (user + system, all
+threads: steadier than wall time on a busy machine), the ratio sigrok-cli / pulsara-cli of
+the best wall times (the target is at least 1) and whether both printed the same lines."""
 
 import argparse
 import os
 import random
+import resource
 import shutil
 import statistics
 import subprocess
@@ -29,12 +31,16 @@ def uart_capture(path):
 
 
 def timed(command, runs):
-    times = []
+    wall = []
+    cpu = []
     for _ in range(runs):
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
         start = time.perf_counter()
         subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-        times.append(time.perf_counter() - start)
-    return min(times) * 1000, statistics.median(times) * 1000
+        wall.append(time.perf_counter() - start)
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        cpu.append(after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime)
+    return min(wall) * 1000, statistics.median(wall) * 1000, statistics.median(cpu) * 1000
 
 
 def main():
@@ -58,8 +64,8 @@ def main():
              ["sigrok-cli", "-I", "binary:numchannels=32:samplerate=1000000", "-i", wfa,
               "-P", stack, "-A", "uart=rx-data", "--protocol-decoder-samplenum"]),
         ]
-        print(f"{'case':18}{'lines':>7}{'same':>6}{'pulsara best/median':>24}"
-              f"{'sigrok best/median':>24}{'ratio (best)':>14}")
+        print(f"{'case':18}{'lines':>7}{'same':>6}{'pulsara best/median/cpu':>30}"
+              f"{'sigrok best/median/cpu':>30}{'ratio (best)':>14}")
         for name, ours, theirs in cases:
             a = subprocess.run(ours, capture_output=True, check=True).stdout
             b = subprocess.run(theirs, capture_output=True, check=True).stdout
@@ -67,7 +73,8 @@ def main():
             p = timed(ours, args.runs)
             s = timed(theirs, args.runs)
             print(f"{name:18}{lines:>7}{'yes' if a == b else 'NO':>6}"
-                  f"{p[0]:>11.1f} /{p[1]:>6.1f} ms{s[0]:>11.1f} /{s[1]:>6.1f} ms"
+                  f"{p[0]:>11.1f} /{p[1]:>6.1f} /{p[2]:>6.1f} ms"
+                  f"{s[0]:>11.1f} /{s[1]:>6.1f} /{s[2]:>6.1f} ms"
                   f"{s[0] / p[0]:>13.2f}x")
 
 
