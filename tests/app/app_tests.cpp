@@ -4,11 +4,13 @@
 
 int RunStartupTests(int argc, char** argv);
 int RunViewerTests(int argc, char** argv);
+int RunAnalysisTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     int failures = 0;
     failures += RunStartupTests(argc, argv);
     failures += RunViewerTests(argc, argv);
+    failures += RunAnalysisTests(argc, argv);
     return failures == 0 ? 0 : 1;
 }
