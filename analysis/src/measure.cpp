@@ -28,6 +28,10 @@ std::optional<int> Between(const std::optional<int>& a, const std::optional<int>
 
 Result<PointMeasurement> MeasureAt(const Capture& capture, const Signal& signal, int sample) {
     const int first = FirstCapturedSample(capture.settings);
+    if (first >= kSampleCount) {
+        return Result<PointMeasurement>::Fail(
+            "the capture holds no data: all its sample pairs were unfilled");
+    }
     if (sample < first || sample >= kSampleCount) {
         return Result<PointMeasurement>::Fail(
             "sample " + std::to_string(sample) + " holds no captured data; choose one from " +

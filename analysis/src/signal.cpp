@@ -10,8 +10,13 @@
 namespace pulsara::analysis {
 namespace {
 
+// A row line of a name alone keeps its CR LF in the name; nobody types that.
 std::string_view NameBytes(const ChannelRow& row) {
-    return {row.name.data(), ::strnlen(row.name.data(), row.name.size())};
+    std::string_view name(row.name.data(), ::strnlen(row.name.data(), row.name.size()));
+    while (!name.empty() && (name.back() == '\r' || name.back() == '\n')) {
+        name.remove_suffix(1);
+    }
+    return name;
 }
 
 std::string Shown(std::string_view bytes, const NameDecoder& decodeName) {
@@ -80,6 +85,11 @@ Result<Signal> ResolveSignal(const ChannelTable& channels, std::string_view text
         if (NameIs(bytes, text, decodeName)) {
             if (count == 1) {
                 return ProbeOf(text, row.probes[0], text);
+            }
+            if (count == 0) {
+                return Result<Signal>::Fail("row \"" + std::string(text) +
+                                            "\" shows no probe; give it one in the "
+                                            "definition text");
             }
             if (count > 1) {
                 return Result<Signal>::Fail(

@@ -113,6 +113,12 @@ TEST(MeasureAt, EdgesAtTheEndsOfTheMemoryAndSamplesWithoutData) {
         ASSERT_FALSE(m.ok()) << outside;
         EXPECT_NE(m.error().find("from 4 to 32767"), std::string::npos) << m.error();
     }
+
+    capture->settings.unfilledPairs = 16384; // nothing captured at all
+    const auto none = MeasureAt(*capture, clk, kSampleCount - 1);
+    ASSERT_FALSE(none.ok());
+    EXPECT_NE(none.error().find("holds no data"), std::string::npos) << none.error();
+    EXPECT_EQ(MeasureSignal(*capture, clk).rising + MeasureSignal(*capture, clk).falling, 0);
 }
 
 TEST(MeasureSignal, EdgeCountsPulsesAndMeanFrequency) {
@@ -229,6 +235,7 @@ TEST(ResolveSignal, NamesBusProbesAndNumbers) {
         {"32", {}, "no row is named"},
         {"clk", {}, "(CLK, DATA[0..3], 7, FAR, DATA-JP) or a probe number 0 to 31"},
         {"", {}, "no row is named"},
+        {"EMPTY", {}, "row \"EMPTY\" shows no probe"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
