@@ -190,14 +190,13 @@ TEST_F(CliTest, MeasureJsonHasEveryFieldAndNullsWhereUnknown) {
 TEST_F(CliTest, BadRequestsFailWithOneMessage) {
     auto capture = Traffic();
     const auto wfa = Save(*capture, "bad.wfa");
+    // The library's own messages are checked where they are made; here, that the command
+    // passes them on alone, with a failing status and nothing on stdout.
     const std::pair<std::string, std::string> cases[] = {
         {"measure " + wfa + " --signal NOPE",
          "no row is named \"NOPE\"; name one of the rows (RX,"},
         {"measure " + wfa + " --signal RX --at 40000", "sample 40000 holds no captured data"},
-        {"decode " + wfa + " -P nosuch", "no protocol decoder is named \"nosuch\""},
         {"decode " + wfa + " -P spi:mosi=MOSI", "spi needs channel clk"},
-        {"decode " + wfa + " -P uart:rx=RX:bits=8", "uart has no channel or option \"bits\""},
-        {"decode " + wfa + " -P uart:rx=RX:baudrate=9k6", "baudrate takes an integer"},
         {"decode " + wfa + " -P uart:rx=RX -A spi", "-A names spi"},
         {"decode " + wfa + " -P uart:rx=RX --samplerate fast", "--samplerate takes whole hertz"},
         {"decode " + wfa, "decode needs a capture file and -P STACK"},

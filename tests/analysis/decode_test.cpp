@@ -284,19 +284,5 @@ TEST(Decode, CancelsFromAnotherThreadAndReportsAFailingReceiver) {
     EXPECT_GT(seen, 200);
 }
 
-TEST(Decode, ListsTheInstalledDecoders) {
-    const auto all = InstalledDecoders();
-    ASSERT_TRUE(all.ok()) << all.error();
-    EXPECT_GT(all->size(), 100U);
-    const auto uart =
-        std::find_if(all->begin(), all->end(), [](const auto& d) { return d.id == "uart"; });
-    ASSERT_NE(uart, all->end());
-    EXPECT_EQ(uart->optionalChannels.size(), 2U);
-    const auto baud = std::find_if(uart->options.begin(), uart->options.end(),
-                                   [](const auto& o) { return o.id == "baudrate"; });
-    ASSERT_NE(baud, uart->options.end());
-    EXPECT_EQ(baud->defaultValue, OptionValue(std::int64_t{115200}));
-}
-
 } // namespace
 } // namespace pulsara::analysis

@@ -189,24 +189,6 @@ TEST(MeasureSignal, EdgeCountsPulsesAndMeanFrequency) {
     }
 }
 
-TEST(MeasureSignal, AClockOverTheWholeMemory) {
-    // 1 MHz at 10 MHz: 5 samples low, 5 high, rising edges at 5, 15, ..., 32765.
-    auto capture = MakeCapture("CLK 16\r\n");
-    capture->settings.rateIndex = kRate10MHz;
-    for (int s = 5; s < kSampleCount; s += 10) {
-        Fill(*capture, 16, s, s + 5, 1);
-    }
-    const auto m = MeasureSignal(*capture, Signal{"CLK", 16});
-    EXPECT_EQ(m.rising, 3277);
-    EXPECT_EQ(m.falling, 3276);
-    EXPECT_EQ(m.high.minSamples, 5);
-    EXPECT_EQ(m.high.maxSamples, 5);
-    EXPECT_EQ(m.low.minSamples, 5);
-    EXPECT_EQ(m.low.maxSamples, 5);
-    ASSERT_TRUE(m.meanFrequencyHz);
-    EXPECT_NEAR(*m.meanFrequencyHz, 1e6, 1e-3);
-}
-
 TEST(ResolveSignal, NamesBusProbesAndNumbers) {
     const auto capture = MakeCapture("#SYSPARM 5,0,0,0,0,0\r\nCLK\t16\r\nDATA 8,9,10,11\r\n"
                                      "7\t30\r\nFAR 40\r\nEMPTY\r\n\x83\x66\x81\x5B\x83\x5E 12\r\n");
