@@ -19,6 +19,13 @@ CViewerApp::CViewerApp(const StartupEnvironment& environment)
     connect_ = ConnectAtStartup(link_, environment.firmwareImage, environment.clock, environment.ui,
                                 environment.instance);
     environment.ui.ConnectDone();
+    reconnect_ = [again = ConnectAgain(environment.firmwareImage, environment.clock,
+                                       &environment.ui, environment.instance),
+                  &ui = environment.ui](DeviceLink& link) {
+        const bool back = again(link);
+        ui.ConnectDone();
+        return back;
+    };
     definition_ = LoadDefinitionFile(*capture_, environment.workingDirectory);
     if (definition_.source == DefinitionFileLoad::Source::DefaultInMemory) {
         environment.ui.DefinitionWarning(definition_.warning);
@@ -30,6 +37,7 @@ CViewerApp::~CViewerApp() = default;
 void CViewerApp::InitInstance(ViewerServices& services,
                               const std::optional<std::filesystem::path>& analyse) {
     CViewerDlg dialog(*capture_, link_, services);
+    dialog.SetReconnect(reconnect_);
     if (analyse) {
         // A file that cannot be read says so; the window then shows the capture there is.
         (void)dialog.LoadFrom(*analyse);

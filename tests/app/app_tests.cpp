@@ -5,6 +5,7 @@
 int RunStartupTests(int argc, char** argv);
 int RunViewerTests(int argc, char** argv);
 int RunAnalysisTests(int argc, char** argv);
+int RunViewerFaultsTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
@@ -12,5 +13,8 @@ int main(int argc, char** argv) {
     failures += RunStartupTests(argc, argv);
     failures += RunViewerTests(argc, argv);
     failures += RunAnalysisTests(argc, argv);
+#if PULSARA_FAULT_TESTS
+    failures += RunViewerFaultsTests(argc, argv);
+#endif
     return failures == 0 ? 0 : 1;
 }

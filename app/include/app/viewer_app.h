@@ -9,6 +9,7 @@
 #include "device/firmware_loader.h"
 
 #include <filesystem>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -61,6 +62,8 @@ private:
     std::unique_ptr<Capture> capture_;
     DeviceLink link_;
     ConnectResult connect_;
+    // START's second connect, with start-up's image, clock and progress window.
+    std::function<bool(DeviceLink&)> reconnect_;
     DefinitionFileLoad definition_;
 };
 

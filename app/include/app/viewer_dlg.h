@@ -11,6 +11,7 @@
 #include <QIcon>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 class QComboBox;
@@ -69,6 +70,10 @@ public:
     [[nodiscard]] QLabel& statusLabel() const;
     [[nodiscard]] const QTimer& timer() const { return *timer_; }
     [[nodiscard]] const CaptureCycle& cycle() const { return cycle_; }
+    // How START connects the board again after it left the bus and came back.
+    void SetReconnect(std::function<bool(DeviceLink&)> reconnect) {
+        cycle_.reconnect = std::move(reconnect);
+    }
 
 signals:
     // A capture completed or was loaded: the samples, rows and settings may all be new.
