@@ -3,6 +3,7 @@
 #include "capture/samples.h"
 
 #include <array>
+#include <vector>
 
 namespace pulsara {
 namespace {
@@ -62,12 +63,12 @@ PollResult PollCapture(DeviceLink& link, Capture& capture) {
 }
 
 int DrainReplies(DeviceLink& link) {
-    constexpr int kPacket = 64;
-    constexpr int kMostPackets = static_cast<int>(kSampleMemoryBytes) / kPacket + 2;
-    std::array<std::uint8_t, kPacket> packet{};
+    // Whole driver chunks: a broken read-out is drained in a few calls, not one per packet.
+    constexpr int kMostChunks = static_cast<int>(kSampleMemoryBytes / kBulkChunkBytes) + 2;
+    std::vector<std::uint8_t> chunk(kBulkChunkBytes);
     int dropped = 0;
-    for (int i = 0; i < kMostPackets; ++i) {
-        const int got = BulkRead(link, kReplyPipe, packet);
+    for (int i = 0; i < kMostChunks; ++i) {
+        const int got = BulkRead(link, kReplyPipe, chunk);
         if (got <= 0) {
             break;
         }
