@@ -211,10 +211,9 @@ void DrawAnalysisView(Canvas& canvas, const Rect& client, const AnalysisScene& g
         return;
     }
     const AnalysisLayout layout{client};
+    // The window is held to the client's width and to its limits, whatever the caller gave.
     AnalysisScene scene = given;
-    if (scene.window.width != layout.TraceWidth()) {
-        scene.window = Resized(scene.window, layout.TraceWidth());
-    }
+    scene.window = Resized(scene.window, layout.TraceWidth());
     const Font oldFont = canvas.SelectFont(kViewFont);
     const Pen oldPen = canvas.SelectPen(kTracePen);
     canvas.ClipTo(client);
