@@ -274,6 +274,7 @@ DriverHandle SimDriver::Open(int instance) {
         return kInvalidHandle;
     }
     CatchUp(*slot);
+    (void)UnplugDue(*slot);
     Ezusb& chip = slot->board->chip();
     const auto onBus = [&] {
         return chip.connected() && slot->connection == chip.connectCount() && slot->enumerated;
@@ -330,9 +331,9 @@ IoResult SimDriver::IoControl(DriverHandle handle, std::uint32_t code,
     }
     Slot& slot = *slots_[static_cast<std::size_t>(it->second.instance)];
     CatchUp(slot);
-    // A board that left the bus (to re-enumerate) no longer answers this handle.
+    // A board that left the bus (to re-enumerate, or unplugged) no longer answers this handle.
     Ezusb& chip = slot.board->chip();
-    if (!chip.connected() || chip.connectCount() != it->second.connection) {
+    if (UnplugDue(slot) || !chip.connected() || chip.connectCount() != it->second.connection) {
         return {};
     }
     IoResult result;

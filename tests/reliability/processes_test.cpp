@@ -118,5 +118,25 @@ TEST(Processes, KilledHolderFreesItsBoardAtOnce) {
     EXPECT_EQ(ReadFile(dir.path / "n.wfa").size(), 131072u);
 }
 
+// The by-hand unplug: the board leaves the bus at the given board time, and the capture
+// says so instead of waiting out its timeout.
+TEST(Processes, UnplugOptionPullsTheCable) {
+    struct Case {
+        const char* after;
+        int status;
+        const char* saying;
+    };
+    const Case cases[] = {{"0", 1, "No board could be opened"}, {"100000", 0, "capture complete"}};
+    for (const auto& c : cases) {
+        TempLockDir dir;
+        auto args = CaptureArgs("u.wfa", "1", "0", "100MHz");
+        args.insert(args.end(), {"--sim-unplug-after-ms", c.after, "--timeout", "5"});
+        const pid_t pid = Start(dir.path, "u", args);
+        EXPECT_EQ(Wait(pid, 30s), c.status) << c.after;
+        EXPECT_NE(ReadFile(dir.path / "u.err").find(c.saying), std::string::npos)
+            << ReadFile(dir.path / "u.err");
+    }
+}
+
 } // namespace
 } // namespace pulsara::test
