@@ -283,5 +283,77 @@ TEST(Cursors, SnapToAnEdgeWithinFivePixelsOtherwiseStayUnderThePointer) {
     EXPECT_EQ(CursorReadout({24, std::nullopt}, settings), "A (#24)");
 }
 
+TEST(AnalysisView, MarksTriggerUnfilledSamplesViewedRangeAndFitsDecoderTexts) {
+    auto capture = std::make_unique<Capture>();
+    test::AddRow(*capture, "R0", {0});
+    capture->settings.triggerPosition = 1; // CENTER: sample 16378
+    capture->settings.unfilledPairs = 500; // samples 0..999 hold no data
+    const ChangeTable table(capture->samples);
+    const std::vector<AnnotationRow> decoders = {
+        {"uart", {{1000, 1100, {"Data 41", "41", "D"}}, {1100, 1102, {"S"}}}, {}, false},
+        {"spi", {}, "spi: needs channel clk", true}};
+    const Rect client{0, 0, 880, 200};
+    // 800 trace pixels over samples 0..1599: 0.5 px a sample.
+    const AnalysisScene scene{capture.get(), &table,  ShowSamples(800, 0, 1599), 0,
+                              {{100}, {}},   decoders};
+    RecordingCanvas canvas;
+    DrawAnalysisView(canvas, client, scene);
+
+    const auto fills = [&](Rgb colour) {
+        std::vector<Rect> rects;
+        for (const auto& op : canvas.Ops()) {
+            if (const auto* f = std::get_if<FillOp>(&op); f != nullptr && f->colour == colour) {
+                rects.push_back(f->rect);
+            }
+        }
+        return rects;
+    };
+    // Samples 0..999 shaded from the rows down: 500 pixels from x = 80.
+    const auto shaded = fills({228, 228, 228});
+    ASSERT_FALSE(shaded.empty());
+    EXPECT_EQ(shaded.front(), (Rect{80, AnalysisLayout::kRowsTop, 580, 200}));
+    // The viewed range in the overview: 1600 of 32768 samples over 800 pixels.
+    const auto range = fills({205, 222, 255});
+    ASSERT_EQ(range.size(), 1U);
+    EXPECT_EQ(range[0].left, 80);
+    EXPECT_EQ(range[0].right, 80 + 39);
+    // The trigger is outside the window, cursor A at sample 100 is in it.
+    const auto lines = canvas.Lines();
+    const auto vertical = [&](Rgb colour, int x) {
+        return std::any_of(lines.begin(), lines.end(), [&](const LineOp& l) {
+            return l.pen.colour == colour && l.from.x == x && l.to.x == x &&
+                   l.from.y == AnalysisLayout::kRulerTop;
+        });
+    };
+    EXPECT_TRUE(std::none_of(lines.begin(), lines.end(), [](const LineOp& l) {
+        return l.pen.colour == Rgb{0, 160, 0} && l.from.y == AnalysisLayout::kRulerTop;
+    }));
+    const int overviewTrigger = 80 + static_cast<int>(std::lround(16378 * 800 / 32768.0));
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const LineOp& l) {
+        return l.pen.colour == Rgb{0, 160, 0} && l.from.x == overviewTrigger;
+    }));
+    EXPECT_TRUE(vertical({255, 120, 0}, 80 + 50));
+
+    // Decoder rows: the longest text that fits a 50-pixel box, no text in a 1-pixel one,
+    // and the error in its row.
+    std::vector<std::string> texts;
+    for (const auto& t : canvas.Texts()) {
+        texts.push_back(t.bytes);
+    }
+    EXPECT_EQ(std::find(texts.begin(), texts.end(), "Data 41"), texts.end()); // 53 pixels
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "41"), texts.end());
+    EXPECT_EQ(std::find(texts.begin(), texts.end(), "S"), texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "spi: needs channel clk"), texts.end());
+
+    // What the mouse is over.
+    const AnalysisLayout layout{client};
+    EXPECT_EQ(HitTest(scene, layout, {10, 70}).area, AnalysisArea::Names);
+    EXPECT_EQ(HitTest(scene, layout, {480, 10}).area, AnalysisArea::Overview);
+    EXPECT_NEAR(HitTest(scene, layout, {480, 10}).sample, 400 * 32768.0 / 800, 1e-9);
+    EXPECT_EQ(HitTest(scene, layout, {480, AnalysisLayout::kRowsTop + 25}).row, 1);
+    EXPECT_EQ(HitTest(scene, layout, {480, AnalysisLayout::kRowsTop + 65}).row, -1);
+    EXPECT_NEAR(HitTest(scene, layout, {480, 60}).sample, 800, 1e-9);
+}
+
 } // namespace
 } // namespace pulsara
