@@ -145,7 +145,9 @@ void AnalysisViewWidget::mousePressEvent(QMouseEvent* event) {
         drag_ = Drag::Overview;
         OverviewTo(pressAt_);
     } else if (hit.area == AnalysisArea::Rows || hit.area == AnalysisArea::Ruler) {
-        drag_ = CursorNear(pressAt_).value_or(Drag::Pending);
+        // The left button drags a cursor it lands on; the right one always places B.
+        drag_ = event->button() == Qt::LeftButton ? CursorNear(pressAt_).value_or(Drag::Pending)
+                                                  : Drag::Pending;
     } else {
         drag_ = Drag::None;
     }
