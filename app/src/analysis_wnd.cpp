@@ -10,7 +10,6 @@
 #include "view/qt_canvas.h"
 #include "view/rows.h"
 
-#include <QApplication>
 #include <QBoxLayout>
 #include <QCursor>
 #include <QLabel>
