@@ -86,14 +86,15 @@ DecodeResult RunDecode(const Capture& capture, const DecodePlan& plan, const Ann
     const int unit = std::clamp(plan.unitSize, 1, 4);
     chunkSamples = std::max(chunkSamples, 1);
 
+    // Declared before the session, so it outlives the decoder threads the session ends.
+    RunState state;
+    state.sink = &sink;
+    state.offset = static_cast<std::uint64_t>(first);
     srd_session* raw = nullptr;
     if (srd_session_new(&raw) != SRD_OK) {
         return Failed(Why(lock, "libsigrokdecode could not open a session"));
     }
     const SessionPtr session(raw);
-    RunState state;
-    state.sink = &sink;
-    state.offset = static_cast<std::uint64_t>(first);
 
     for (std::size_t s = 0; s < plan.stacks.size(); ++s) {
         srd_decoder_inst* below = nullptr;
