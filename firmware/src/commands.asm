@@ -29,21 +29,28 @@ isr_ep1_out:
 3$:     restore_context
         reti
 
-; Main loop: runs the waiting packet once endpoint 2 IN can take its reply. From the moment
-; cmd_busy is set a bus reset leaves endpoint 1 OUT to us; a packet the reset dropped
-; meanwhile is not run, and the endpoint is re-armed here.
+; Main loop: runs the waiting packet once endpoint 2 IN can take its reply. While cmd_busy
+; is set a bus reset drops the packet but leaves endpoint 1 OUT unarmed, since we may be
+; reading OUT1BUF; we then re-arm it ourselves. Each look at the flags that decides what
+; happens next is made with interrupts off, so no reset falls between look and act.
 try_deferred_commands:
+        clr     ea
+        jnb     cmd_deferred,9$ ; a bus reset dropped it and re-armed endpoint 1
         setb    cmd_busy
-        jnb     cmd_deferred,2$ ; dropped before we looked: the reset re-armed
-        lcall   ready_to_run
-        jnb     cmd_deferred,1$ ; dropped while we looked
-        jnc     2$              ; endpoint 2 IN still full: try again next pass
+        setb    ea
+        lcall   ready_to_run    ; C = 1: it can run now
+        clr     ea
+        jnb     cmd_deferred,1$ ; a bus reset dropped it while we looked
+        jnc     2$              ; endpoint 2 IN still full: it waits for the next pass
         clr     cmd_deferred
+        setb    ea
         lcall   run_commands    ; re-arms endpoint 1 OUT
-        sjmp    2$
+        clr     cmd_busy
+        ret
 1$:     mov     dptr,#OUT1BC
         arm_out
 2$:     clr     cmd_busy
+9$:     setb    ea
         ret
 
 ; C = 1 when the packet can run now: it has no reply bytes, or endpoint 2 IN has a free
