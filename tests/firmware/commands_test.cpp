@@ -143,6 +143,29 @@ TEST_F(Commands, BusResetWhileAHeldPacketRunsKeepsPacketsApart) {
     EXPECT_EQ(board.reads, 64u);
 }
 
+// A bus reset at every moment of the main loop's wait for endpoint 2 IN drops the held
+// packet whole and leaves endpoint 1 OUT armed for the next one.
+TEST_F(FirmwareBoard, BusResetAtAnyMomentOfTheWaitDropsTheHeldPacket) {
+    for (std::uint64_t at = 0; at < 120; ++at) {
+        SCOPED_TRACE(at);
+        chip.powerOn();
+        board = CaptureDouble{};
+        bootAndConfigure();
+        send({0x07, 0x10, 0x24});
+        send({0x24});
+        ASSERT_TRUE(chip.bulkOut(1, Bytes(64, 0x41)).ok());
+        chip.run(kCyclesPerFrame + at);
+        chip.busReset();
+        chip.run(kCyclesPerFrame);
+        EXPECT_EQ(receive(), Bytes{0x04});
+        EXPECT_EQ(receive(), Bytes{0x04});
+        ASSERT_TRUE(chip.bulkOut(1, Bytes{0x21}, kCyclesPerFrame).ok())
+            << "endpoint 1 OUT left unarmed";
+        EXPECT_EQ(receive(), Bytes{0x01});
+        EXPECT_EQ(board.reads, 0u);
+    }
+}
+
 TEST_F(Commands, BusTimingSetsStretchAndKeepsFastTransfers) {
     send({0xF3, 0x1B});
     EXPECT_EQ(chip.cpu().sfrLatch(sfr::CKCON) & 7, 1);
