@@ -1,6 +1,6 @@
 #pragma once
 // The part of libusb-1.0's public API that LibusbDriver uses, with libusb's names, types and
-// values. Tests build LibusbDriver against this header and link standin_bus.cpp in place of
+// values. Tests build LibusbDriver against this header and link libusb_api.cpp in place of
 // libusb, so the driver talks to emulated boards (standin_bus.h) instead of real ones.
 
 #include <stdint.h>

@@ -62,7 +62,7 @@ public:
     // Every control and bulk call, one line each ("control 40 A0 7F92 len 1 -> 1").
     [[nodiscard]] const std::vector<std::string>& log() const { return log_; }
 
-    // --- for standin_bus.cpp -------------------------------------------------------------
+    // --- for the stand-in itself -------------------------------------------------------------
     struct Port;
     struct Device;
     static StandinBus* live();
