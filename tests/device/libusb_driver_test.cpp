@@ -172,6 +172,7 @@ TEST(LibusbFaults, EachConnectStepReportsWhatTheCableDid) {
         ConnectFailure failure;
         const char* printed;
         bool neverBack = false;
+        SimBoot boot = SimBoot::Old;
     } cases[] = {
         {"release, status stage IO",
          {C::Control, 5, LIBUSB_ERROR_IO, 0, true},
@@ -197,11 +198,19 @@ TEST(LibusbFaults, EachConnectStepReportsWhatTheCableDid) {
          "usb dwnload err.\n"},
         {"no access", {C::Open, 1, LIBUSB_ERROR_ACCESS}, ConnectFailure::NoInstance, ""},
         {"never back after the load", {C::Open, 99, 0}, ConnectFailure::NotBack, "", true},
+        // A blank chip stalls string requests: it cannot be identified, so it is not loaded.
+        // (A fault due at the 99th open never comes; it names the error expected.)
+        {"blank chip",
+         {C::Open, 99, LIBUSB_ERROR_PIPE},
+         ConnectFailure::Descriptor1,
+         "",
+         false,
+         SimBoot::Blank},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         UsbRig usb;
-        usb.bus.Plug(SimBoot::Old);
+        usb.bus.Plug(c.boot);
         usb.bus.Inject(c.fault);
         usb.bus.RefuseEnumeration(c.neverBack);
         const auto result = usb.Connect();
