@@ -99,8 +99,8 @@ INSTANTIATE_TEST_SUITE_P(Faults, CliUnderFaults, ::testing::Values(IoFault::Fail
 // START that must bring a whole new capture once the fault has passed.
 struct CycleOutcome {
     bool firstCompleted = false;
+    bool firstMustComplete = false;
     bool recovered = false;
-    std::string problem;
 };
 
 TickResult TickUntilDone(CaptureCycle& cycle, DeviceLink& link, Capture& capture, int ticks) {
@@ -131,7 +131,7 @@ TEST_P(CycleUnderFaults, EveryCallOfStartAndReadOut) {
         auto capture = PreviousCapture();
         CaptureCycle cycle;
         const ComboSelections combos{0, 0, 0, 15};
-        (void)StartStop(cycle, cycleLink, *capture, combos);
+        const StartStopResult started = StartStop(cycle, cycleLink, *capture, combos);
         const TickResult first = TickUntilDone(cycle, cycleLink, *capture, 5);
         EXPECT_TRUE(IsPreviousCapture(capture->samples) ||
                     IsWholeCounterCapture(capture->samples, capture->settings.unfilledPairs))
@@ -140,11 +140,19 @@ TEST_P(CycleUnderFaults, EveryCallOfStartAndReadOut) {
             (void)StartStop(cycle, cycleLink, *capture, combos); // STOP
         }
         *calls = faulty.calls();
-        // Once the fault has passed, the next START brings a whole capture.
+        // Once the fault has passed, the next START brings a whole capture at its first
+        // poll: nothing left over from the fault stands in its way.
         (void)StartStop(cycle, cycleLink, *capture, combos);
-        const TickResult second = TickUntilDone(cycle, cycleLink, *capture, 5);
+        const TickResult second = TickUntilDone(cycle, cycleLink, *capture, 1);
         CycleOutcome outcome;
         outcome.firstCompleted = first.completed();
+        // A fault that broke neither the start nor the read-out (a status query lost, say)
+        // costs a poll, not the capture. A write the driver calls done though it sent only
+        // part is the exception: its byte count is not looked at (real backends fail it).
+        const bool silentWrite =
+            GetParam() == IoFault::Short && faulty.firedCode() == IOCTL_EZUSB_BULK_WRITE;
+        outcome.firstMustComplete =
+            started.settingsSent && !silentWrite && first.poll != PollResult::ReadOutFailed;
         outcome.recovered =
             second.completed() &&
             IsWholeCounterCapture(capture->samples, capture->settings.unfilledPairs);
@@ -158,6 +166,9 @@ TEST_P(CycleUnderFaults, EveryCallOfStartAndReadOut) {
         std::uint32_t calls = 0;
         const CycleOutcome outcome = run(k, &calls);
         EXPECT_TRUE(outcome.recovered);
+        if (outcome.firstMustComplete) {
+            EXPECT_TRUE(outcome.firstCompleted);
+        }
     }
 }
 

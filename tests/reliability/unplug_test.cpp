@@ -5,6 +5,8 @@
 
 #include "cli/board_session.h"
 #include "device/capture_cycle.h"
+#include "device/capture_protocol.h"
+#include "device/driver_records.h"
 #include "firmware/image.h"
 #include "sim_fixture.h"
 #include "whole_capture.h"
@@ -131,6 +133,40 @@ TEST(Unplug, CaptureCycleReconnectsOnceTheBoardIsBack) {
         EXPECT_TRUE(CaptureTick(cycle, link, *capture, 0).completed());
         EXPECT_TRUE(IsWholeCounterCapture(capture->samples, capture->settings.unfilledPairs));
     }
+}
+
+// The cable between two calls and within one: a transfer the unplug falls into fails, and
+// a handle from before a replug is dead even though the new board looks the same.
+TEST(Unplug, TransfersAndHandlesAcrossTheCable) {
+    Bench bench;
+    std::ostringstream messages;
+    DeviceLink link{bench.sim, messages, bench.dir.path};
+    struct Quiet final : ConnectEvents {
+        void ConnectFailed(std::string_view, const ConnectResult&) override {}
+    } events;
+    ASSERT_TRUE(ConnectAtStartup(link, FirmwareImage(), bench.clock, events).ok());
+    auto capture = PreviousCapture();
+    ASSERT_TRUE(StartCapture(link, capture->settings));
+    ASSERT_TRUE(BulkWrite(link, kCommandPipe, std::vector<std::uint8_t>{0x24}) == 0);
+    std::vector<std::uint8_t> status(1);
+    ASSERT_EQ(BulkRead(link, kReplyPipe, status), 1);
+    ASSERT_TRUE(BulkWrite(link, kCommandPipe, std::vector<std::uint8_t>{0x66, 0, 0, 8}) == 0);
+
+    // 512 packets take far longer than 100 cycles: the cable goes during the transfer.
+    const auto record = Encode(BulkTransferControl{kReplyPipe});
+    std::vector<std::uint8_t> chunk(kBulkChunkBytes);
+    bench.sim.UnplugAt(0, bench.sim.board(0).chip().cycles() + 100);
+    EXPECT_FALSE(bench.sim.IoControl(link.handle, IOCTL_EZUSB_BULK_READ, record, chunk).ok);
+    EXPECT_EQ(bench.sim.Open(0), kInvalidHandle);
+
+    bench.sim.Replug(0);
+    const DriverHandle fresh = bench.sim.Open(0);
+    ASSERT_NE(fresh, kInvalidHandle);
+    const auto idle = std::vector<std::uint8_t>{0x10};
+    const auto write = Encode(BulkTransferControl{kCommandPipe});
+    std::vector<std::uint8_t> data = idle;
+    EXPECT_FALSE(bench.sim.IoControl(link.handle, IOCTL_EZUSB_BULK_WRITE, write, data).ok);
+    EXPECT_TRUE(bench.sim.IoControl(fresh, IOCTL_EZUSB_BULK_WRITE, write, data).ok);
 }
 
 } // namespace
