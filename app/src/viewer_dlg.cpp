@@ -229,11 +229,13 @@ void CViewerDlg::OnStartStop() {
                   {rateList().currentIndex(), positionList().currentIndex(),
                    conditionList().currentIndex(), probeList().currentIndex()});
     startButton().setText(result.armed ? QStringLiteral("STOP") : QStringLiteral("START"));
+    const QString cause = DriverCause();
     if (result.armed) {
         ShowStatus(result.settingsSent
                        ? QString()
                        : tr("The board did not take the settings; check it is plugged in, "
-                            "then STOP and START again."));
+                            "then STOP and START again.") +
+                             cause);
     }
 }
 
@@ -242,6 +244,7 @@ void CViewerDlg::OnTimer() {
     if (!tick.polled) {
         return;
     }
+    const QString cause = DriverCause();
     switch (tick.poll) {
     case PollResult::Complete:
         horizontalBar().setValue(tick.horizontalPos);
@@ -253,10 +256,11 @@ void CViewerDlg::OnTimer() {
     case PollResult::ReadOutFailed:
         startButton().setText(QStringLiteral("START"));
         ShowStatus(tr("The capture completed but could not be read from the board; the "
-                      "previous samples are kept. Press START to try again."));
+                      "previous samples are kept. Press START to try again.") +
+                   cause);
         break;
     case PollResult::StatusFailed:
-        ShowStatus(tr("The board does not answer; check the USB cable (STOP gives up)."));
+        ShowStatus(tr("The board does not answer; check the USB cable (STOP gives up).") + cause);
         break;
     case PollResult::NotComplete:
         ShowStatus({});
@@ -371,6 +375,12 @@ void CViewerDlg::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+QString CViewerDlg::DriverCause() {
+    // Taken after every exchange, so a cause is never shown with a later, unrelated failure.
+    const std::string error = link_.driver.TakeError();
+    return error.empty() ? QString() : QStringLiteral(" (%1)").arg(QString::fromStdString(error));
 }
 
 void CViewerDlg::ShowStatus(const QString& text) {

@@ -61,6 +61,12 @@ std::string InstanceState(EzusbDriver& driver, const std::filesystem::path& lock
     return "other firmware (" + identity + "); the pulsara firmware is loaded at connect";
 }
 
+// What the driver said about its last failure, as " (...)", or nothing.
+std::string Cause(EzusbDriver& driver) {
+    const std::string error = driver.TakeError();
+    return error.empty() ? std::string() : " (" + error + ")";
+}
+
 std::string SettingsText(const CaptureSettings& s) {
     auto label = [](auto table, std::int32_t index) {
         const auto text = LabelAt(table, index);
@@ -109,8 +115,8 @@ int RunBoardCapture(EzusbDriver& driver, Capture& capture, std::span<const std::
         cycle, link, capture,
         {wanted.rateIndex, wanted.triggerPosition, wanted.triggerCondition, wanted.triggerProbe});
     if (!start.settingsSent) {
-        err << "pulsara-cli: board instance " << instance
-            << " did not take the capture settings; unplug it, plug it in again and retry\n";
+        err << "pulsara-cli: board instance " << instance << " did not take the capture settings"
+            << Cause(driver) << "; unplug it, plug it in again and retry\n";
         return 1;
     }
     const auto seconds = [](std::chrono::milliseconds ms) {
@@ -126,6 +132,7 @@ int RunBoardCapture(EzusbDriver& driver, Capture& capture, std::span<const std::
     std::int32_t h = 0;
     int polls = 0;
     int unanswered = 0;
+    std::string lastCause;
     for (;;) {
         clock.SleepFor(request.pollInterval);
         ++polls;
@@ -137,18 +144,19 @@ int RunBoardCapture(EzusbDriver& driver, Capture& capture, std::span<const std::
         }
         if (result == PollResult::ReadOutFailed) {
             err << "pulsara-cli: the capture completed but reading it out of board instance "
-                << instance << " failed or came back short; nothing was saved. Retry, and "
-                << "check the USB cable if it happens again\n";
+                << instance << " failed or came back short" << Cause(driver)
+                << "; nothing was saved. Retry, and check the USB cable if it happens again\n";
             return 1;
         }
         if (result == PollResult::StatusFailed) {
             ++unanswered;
+            lastCause = Cause(driver);
         }
         if (clock.Now() - started >= request.timeout) {
             err << "pulsara-cli: no capture completed within " << seconds(request.timeout) << " s";
             if (unanswered == polls) {
                 err << "; board instance " << instance << " answered none of the " << polls
-                    << " status queries (unplugged?)";
+                    << " status queries" << lastCause << " (unplugged?)";
             } else {
                 err << "; the trigger condition may never have been met (try another "
                        "--condition or --probe, or a longer --timeout)";

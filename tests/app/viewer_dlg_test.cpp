@@ -197,6 +197,7 @@ private slots:
         viewer.capture->settings.unfilledPairs = 7;
         dlg.horizontalBar().setValue(100);
         dlg.OnStartStop();
+        viewer.linked.driver.error = "LIBUSB_ERROR_TIMEOUT";
         if (statusAnswered) {
             viewer.linked.board.reads = {
                 {true, {0x0C}}, {true, Bytes(32768, 0x22)}, {true, Bytes(100, 0x22)}};
@@ -208,7 +209,9 @@ private slots:
         QCOMPARE(SampleWord(viewer.capture->samples, 32767), 0x11111111U);
         QCOMPARE(viewer.capture->settings.unfilledPairs, 7);
         QCOMPARE(dlg.horizontalBar().value(), 100);
-        QVERIFY(!dlg.statusLabel().toolTip().isEmpty());
+        // The notice says what failed, with the cable's own words.
+        QVERIFY(dlg.statusLabel().toolTip().contains(statusAnswered ? "read" : "answer"));
+        QVERIFY(dlg.statusLabel().toolTip().contains("LIBUSB_ERROR_TIMEOUT"));
     }
 
     void scrollBarsFollowTheProgramsRule_data() {

@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pulsara::test {
@@ -39,6 +40,7 @@ public:
         };
     std::vector<DriverCall> calls; // opens and I/O controls, in order
     std::set<DriverHandle> openHandles;
+    std::string error; // what TakeError hands out once
 
     DriverHandle Open(int instance) override {
         calls.push_back({instance, 0, {}, 0, {}});
@@ -49,6 +51,7 @@ public:
         return next_++;
     }
     void Close(DriverHandle handle) override { openHandles.erase(handle); }
+    std::string TakeError() override { return std::exchange(error, {}); }
     IoResult IoControl(DriverHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,
                        std::span<std::uint8_t> output) override {
         DriverCall call{-1, code, {input.begin(), input.end()}, output.size(), {}};

@@ -90,6 +90,8 @@ private:
     void OnScrollAction(QScrollBar& bar, int action);
     void ApplyScroll(QScrollBar& bar, int position, bool changed);
     void ShowStatus(const QString& text);
+    // What the driver said about the last failure, as " (...)", or empty.
+    [[nodiscard]] QString DriverCause();
 
     Capture& capture_;
     DeviceLink& link_;
