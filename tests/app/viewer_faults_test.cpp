@@ -137,7 +137,7 @@ private slots:
             QVERIFY(clean.Capture());
             span = clean.sim.board(0).chip().cycles() - from;
         }
-        constexpr int kPoints = 8;
+        constexpr int kPoints = 4;
         for (int p = 0; p < kPoints; ++p) {
             const QString at = QStringLiteral("unplugged at point %1").arg(p);
             Bench bench(0, IoFault::Fail);
