@@ -108,7 +108,12 @@ int RunBoardCapture(EzusbDriver& driver, Capture& capture, std::span<const std::
         return 1;
     }
     const int instance = link.openedInstance;
-    (void)SendStartupCommand(link);
+    // Without it the mode lines stay inputs and no capture ever completes.
+    if (!SendStartupCommand(link)) {
+        err << "pulsara-cli: board instance " << instance
+            << " did not take the start-up command; unplug it, plug it in again and retry\n";
+        return 1;
+    }
     CaptureCycle cycle;
     const CaptureSettings& wanted = capture.settings;
     const auto start = StartStop(

@@ -152,10 +152,20 @@ TEST(Unplug, TransfersAndHandlesAcrossTheCable) {
     ASSERT_EQ(BulkRead(link, kReplyPipe, status), 1);
     ASSERT_TRUE(BulkWrite(link, kCommandPipe, std::vector<std::uint8_t>{0x66, 0, 0, 8}) == 0);
 
-    // 512 packets take far longer than 100 cycles: the cable goes during the transfer.
+    // The first chunk shows what one costs; the cable goes during the second.
     const auto record = Encode(BulkTransferControl{kReplyPipe});
     std::vector<std::uint8_t> chunk(kBulkChunkBytes);
-    bench.sim.UnplugAt(0, bench.sim.board(0).chip().cycles() + 100);
+    Ezusb& chip = bench.sim.board(0).chip();
+    const std::uint64_t before = chip.cycles();
+    ASSERT_TRUE(bench.sim.IoControl(link.handle, IOCTL_EZUSB_BULK_READ, record, chunk).ok);
+    const std::uint64_t perChunk = chip.cycles() - before;
+    // A call that moves nothing shows the catch-up that comes before every transfer.
+    const std::uint64_t idleFrom = chip.cycles();
+    const auto noPipe = Encode(BulkTransferControl{99});
+    EXPECT_FALSE(bench.sim.IoControl(link.handle, IOCTL_EZUSB_BULK_READ, noPipe, chunk).ok);
+    const std::uint64_t catchUp = chip.cycles() - idleFrom;
+    ASSERT_LT(catchUp, perChunk);
+    bench.sim.UnplugAt(0, chip.cycles() + catchUp + (perChunk - catchUp) / 2);
     EXPECT_FALSE(bench.sim.IoControl(link.handle, IOCTL_EZUSB_BULK_READ, record, chunk).ok);
     EXPECT_EQ(bench.sim.Open(0), kInvalidHandle);
 
@@ -167,6 +177,16 @@ TEST(Unplug, TransfersAndHandlesAcrossTheCable) {
     std::vector<std::uint8_t> data = idle;
     EXPECT_FALSE(bench.sim.IoControl(link.handle, IOCTL_EZUSB_BULK_WRITE, write, data).ok);
     EXPECT_TRUE(bench.sim.IoControl(fresh, IOCTL_EZUSB_BULK_WRITE, write, data).ok);
+
+    // A board that boots our firmware comes back exactly as it was, connect count and
+    // all: only the replug itself tells the old handle from a new one.
+    VirtualClock clock;
+    SimDriver same{{1, SimBoot::Current, 0.0}, clock};
+    const DriverHandle old = same.Open(0);
+    ASSERT_NE(old, kInvalidHandle);
+    same.Replug(0);
+    EXPECT_FALSE(same.IoControl(old, IOCTL_EZUSB_BULK_WRITE, write, data).ok);
+    EXPECT_TRUE(same.IoControl(same.Open(0), IOCTL_EZUSB_BULK_WRITE, write, data).ok);
 }
 
 } // namespace
