@@ -39,14 +39,7 @@ void AddCopyCommand(CLI::App& app, CommandContext& context) {
         // The scroll bar takes the loaded position clamped to its range, and SAVE reads it back.
         const auto h =
             options->horizontalPos.value_or(ClampHorizontalPos(capture.settings.savedScrollPos));
-        const auto save = SaveCapture(capture, options->out, h);
-        if (!save.ok) {
-            context.err << "pulsara-cli: " << save.error << "\n";
-            context.exitCode = 1;
-            return;
-        }
-        context.err << "pulsara-cli: wrote " << options->out.string() << " and "
-                    << CompanionPath(options->out).string() << "\n";
+        SaveAndReport(capture, options->out, h, context);
     });
 }
 

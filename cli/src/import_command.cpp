@@ -3,6 +3,7 @@
 #include "capture/capture_files.h"
 #include "capture/interop.h"
 #include "cli/commands.h"
+#include "cli/startup.h"
 
 #include <CLI/CLI.hpp>
 
@@ -36,14 +37,7 @@ void AddImportCommand(CLI::App& app, CommandContext& context) {
             context.exitCode = 1;
             return;
         }
-        const auto save = SaveCapture(*capture, options->out, capture->settings.savedScrollPos);
-        if (!save.ok) {
-            context.err << "pulsara-cli: " << save.error << "\n";
-            context.exitCode = 1;
-            return;
-        }
-        context.err << "pulsara-cli: wrote " << options->out.string() << " and "
-                    << CompanionPath(options->out).string() << "\n";
+        SaveAndReport(*capture, options->out, capture->settings.savedScrollPos, context);
     });
 }
 

@@ -57,4 +57,16 @@ std::unique_ptr<Capture> StartUpAndLoad(const std::optional<std::filesystem::pat
     return capture;
 }
 
+void SaveAndReport(Capture& capture, const std::filesystem::path& out, std::int32_t horizontalPos,
+                   CommandContext& context) {
+    const auto save = SaveCapture(capture, out, horizontalPos);
+    if (!save.ok) {
+        context.err << "pulsara-cli: " << save.error << "\n";
+        context.exitCode = 1;
+        return;
+    }
+    context.err << "pulsara-cli: wrote " << out.string() << " and " << CompanionPath(out).string()
+                << "\n";
+}
+
 } // namespace pulsara::cli

@@ -33,4 +33,9 @@ StartUpOrReport(const std::optional<std::filesystem::path>& definitionPath,
 StartUpAndLoad(const std::optional<std::filesystem::path>& definitionPath,
                const std::filesystem::path& capturePath, CommandContext& context, LoadResult& load);
 
+// SaveCapture of a command's result, saying which two files it wrote or, on failure, why
+// (then the exit status is set).
+void SaveAndReport(Capture& capture, const std::filesystem::path& out, std::int32_t horizontalPos,
+                   CommandContext& context);
+
 } // namespace pulsara::cli

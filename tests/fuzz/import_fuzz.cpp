@@ -1,4 +1,5 @@
-// The sr importer on any bytes: a file it refuses leaves the capture exactly as it was.
+// An importer on any bytes, the one PULSARA_IMPORT_SUFFIX (".vcd" or ".sr") picks: a file
+// it refuses leaves the capture exactly as it was.
 
 #include "capture/interop.h"
 #include "fuzz_support.h"
@@ -8,7 +9,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace pulsara;
-    const auto path = fuzz::ScratchFolder().Write("i.sr", fuzz::Text(data, size));
+    const auto path =
+        fuzz::ScratchFolder().Write("i" PULSARA_IMPORT_SUFFIX, fuzz::Text(data, size));
     static const auto capture = std::make_unique<Capture>();
     static const auto before = std::make_unique<Capture>();
     *before = *capture;
