@@ -21,6 +21,8 @@ packages=(
   sdcc sdcc-ucsim srecord
   # headless GUI and fonts: the view font and the Japanese labels
   xvfb xauth fonts-dejavu-core fonts-ipafont-gothic
+  # the on-screen tests: real input events and the screen's own pixels
+  xdotool imagemagick openbox
   # installing: the desktop entry's check, and the .deb (dpkg-shlibdeps finds its dependencies)
   desktop-file-utils dpkg-dev file binutils
 )

@@ -22,6 +22,9 @@ CViewerApp::CViewerApp(const StartupEnvironment& environment)
     reconnect_ = [again = ConnectAgain(environment.firmwareImage, environment.clock,
                                        &environment.ui, environment.instance),
                   &ui = environment.ui](DeviceLink& link) {
+        // The window is held while the board is looked for (within the reload's own
+        // limits); the progress window says why.
+        ui.ConnectBegin("Connecting the board again...");
         const bool back = again(link);
         ui.ConnectDone();
         return back;
@@ -55,6 +58,11 @@ struct QtStartupUi::ProgressWindow {
 QtStartupUi::QtStartupUi() = default;
 QtStartupUi::~QtStartupUi() = default;
 
+void QtStartupUi::ConnectBegin(std::string_view what) {
+    lines_ = 1; // the window shows from the first line on
+    Progress(what);
+}
+
 void QtStartupUi::Progress(std::string_view line) {
     const QString text = QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
     // A board that runs our firmware says one line and is done; a window only for a reload.
@@ -75,11 +83,14 @@ void QtStartupUi::Progress(std::string_view line) {
         window.show();
     }
     progress_->label->setText(text);
+    // Grown to each line, so none is cut.
+    progress_->window.adjustSize();
     QApplication::processEvents();
 }
 
 void QtStartupUi::ConnectDone() {
     progress_.reset();
+    lines_ = 0;
 }
 
 void QtStartupUi::ConnectFailed(std::string_view message, const ConnectResult& result) {

@@ -12,10 +12,14 @@
 #include "view/geometry.h"
 #include "view/scroll.h"
 
+#include <QAbstractItemView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QShortcut>
+#include <QStyleOptionComboBox>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace pulsara {
 namespace {
@@ -60,7 +64,80 @@ int ScrollCodeOf(int action) {
     }
 }
 
+// The widest entry of a list in the list's font.
+int WidestEntry(const QComboBox& list, const QFont& font) {
+    const QFontMetrics metrics(font);
+    int widest = 0;
+    for (int i = 0; i < list.count(); ++i) {
+        widest = std::max(widest, metrics.horizontalAdvance(list.itemText(i)));
+    }
+    return widest;
+}
+
+// The template's lists are narrow: the closed list gets the largest font, down to 7
+// points, in which its widest entry fits beside the arrow; the dropped-down list is as
+// wide as that entry needs and shows every entry whole.
+void ShowWholeEntries(QComboBox& list) {
+    QStyleOptionComboBox option;
+    option.initFrom(&list);
+    option.editable = false;
+    option.subControls = QStyle::SC_All;
+    const int field =
+        list.style()
+            ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, &list)
+            .width() -
+        2; // the style sheet's left padding
+    QFont font = list.font();
+    for (double size = font.pointSizeF(); size > 7.0 && WidestEntry(list, font) > field;) {
+        size -= 0.5;
+        font.setPointSizeF(size);
+    }
+    list.setFont(font);
+    QAbstractItemView& view = *list.view();
+    view.setFont(list.font());
+    view.setTextElideMode(Qt::ElideNone);
+    const int margins = 4 * list.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &view) +
+                        list.style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, &view) + 16;
+    view.setMinimumWidth(WidestEntry(list, view.font()) + margins);
+}
+
+QString Joined(const std::vector<std::string>& lines) {
+    QStringList all;
+    for (const auto& line : lines) {
+        all << QString::fromStdString(line);
+    }
+    return all.join(QLatin1Char('\n'));
+}
+
 } // namespace
+
+NoticeFit FitNotice(const QString& text, const QFont& font, QSize box) {
+    // From the dialog font down to 7 points, the first size whose word-wrapped text fits;
+    // a text too long even then keeps its first words and ends in an ellipsis.
+    QFont f = font;
+    const double largest = font.pointSizeF();
+    for (double size = largest; size >= 7.0; size -= 0.5) {
+        f.setPointSizeF(size);
+        const QRect needed = QFontMetrics(f).boundingRect(QRect(QPoint(), box),
+                                                          Qt::TextWordWrap | Qt::AlignLeft, text);
+        if (needed.width() <= box.width() && needed.height() <= box.height()) {
+            return {text, size, true};
+        }
+    }
+    const QFontMetrics metrics(f);
+    const int lines = std::max(1, box.height() / metrics.lineSpacing());
+    QString shown = text;
+    while (!shown.isEmpty()) {
+        shown.chop(1);
+        const QString candidate = shown.trimmed() + QChar(0x2026);
+        if (metrics.boundingRect(QRect(QPoint(), QSize(box.width(), lines * metrics.lineSpacing())),
+                                 Qt::TextWordWrap | Qt::AlignLeft, candidate)
+                .height() <= box.height()) {
+            return {candidate, f.pointSizeF(), false};
+        }
+    }
+    return {{}, f.pointSizeF(), false};
+}
 
 QFont DialogFont() {
     QFont font;
@@ -115,6 +192,14 @@ CViewerDlg::CViewerDlg(Capture& capture, DeviceLink& link, ViewerServices& servi
             "QComboBox::down-arrow {"
             " image: url(:/pulsara/icons/down-arrow.png); width: 7px; height: 4px; }"));
     }
+    // None of the push buttons is drawn as the default one: Enter on a list ends the
+    // window, as the dialog manager's OK did, and would contradict the look.
+    for (QPushButton* button : {&startButton(), &loadButton(), &saveButton()}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    statusLabel().setWordWrap(true);
+    statusLabel().setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
     OnInitDialog();
 }
@@ -177,6 +262,9 @@ void CViewerDlg::OnInitDialog() {
     FillList(positionList(), triggerPositionLabels);
     FillList(conditionList(), triggerConditionLabels);
     FillList(probeList(), triggerProbeLabels);
+    for (QComboBox* list : {&rateList(), &positionList(), &conditionList(), &probeList()}) {
+        ShowWholeEntries(*list);
+    }
     SelectCombos();
 
     cycle_.captureArmed = 0;
@@ -230,12 +318,15 @@ void CViewerDlg::OnStartStop() {
                    conditionList().currentIndex(), probeList().currentIndex()});
     startButton().setText(result.armed ? QStringLiteral("STOP") : QStringLiteral("START"));
     const QString cause = DriverCause();
-    if (result.armed) {
-        ShowStatus(result.settingsSent
-                       ? QString()
-                       : tr("The board did not take the settings; check it is plugged in, "
-                            "then STOP and START again.") +
-                             cause);
+    if (result.reconnected) {
+        RedrawFrame();
+    }
+    // A notice from before no longer holds at STOP, nor at a START the board took.
+    if (!result.armed || result.settingsSent) {
+        ShowStatus({});
+    } else {
+        ShowStatus(tr("The board did not take the settings."),
+                   tr("Check that it is plugged in, then STOP and START again.") + cause);
     }
 }
 
@@ -255,12 +346,15 @@ void CViewerDlg::OnTimer() {
         break;
     case PollResult::ReadOutFailed:
         startButton().setText(QStringLiteral("START"));
-        ShowStatus(tr("The capture completed but could not be read from the board; the "
-                      "previous samples are kept. Press START to try again.") +
-                   cause);
+        RedrawFrame();
+        ShowStatus(tr("Read-out failed; the previous capture is kept."),
+                   tr("The capture completed but could not be read from the board. Press "
+                      "START to try again.") +
+                       cause);
         break;
     case PollResult::StatusFailed:
-        ShowStatus(tr("The board does not answer; check the USB cable (STOP gives up).") + cause);
+        ShowStatus(tr("The board does not answer."),
+                   tr("Check the USB cable; STOP gives up.") + cause);
         break;
     case PollResult::NotComplete:
         ShowStatus({});
@@ -278,6 +372,7 @@ bool CViewerDlg::LoadFrom(const std::filesystem::path& path) {
     // Another tool's file comes in through the importer; both leave the capture as it was
     // when they fail.
     QString notice;
+    QString detail;
     if (InteropFormatOf(path)) {
         const ImportResult result = ImportCapture(path, capture_);
         if (!result.ok) {
@@ -287,6 +382,7 @@ bool CViewerDlg::LoadFrom(const std::filesystem::path& path) {
         }
         if (!result.warnings.empty()) {
             notice = QString::fromStdString(result.warnings.front());
+            detail = Joined(result.warnings);
         }
     } else {
         const LoadResult result = LoadCapture(capture_, path);
@@ -296,15 +392,17 @@ bool CViewerDlg::LoadFrom(const std::filesystem::path& path) {
             return false;
         }
         if (result.shortFile) {
-            notice = tr("%1 holds only %2 of 131072 bytes; the samples after them read as 0.")
+            notice = tr("Short file: the samples after byte %1 read as 0.")
+                         .arg(result.sampleBytesRead);
+            detail = tr("%1 holds only %2 of 131072 bytes.")
                          .arg(FromPath(path.filename()))
                          .arg(result.sampleBytesRead);
         }
     }
     horizontalBar().setValue(ClampHorizontalPos(capture_.settings.savedScrollPos));
     SelectCombos();
-    ShowStatus(notice);
-    update();
+    ShowStatus(notice, detail);
+    RedrawFrame();
     emit captureChanged();
     return true;
 }
@@ -325,7 +423,8 @@ void CViewerDlg::OnSave() {
             return;
         }
         ShowStatus(result.warnings.empty() ? QString()
-                                           : QString::fromStdString(result.warnings.front()));
+                                           : QString::fromStdString(result.warnings.front()),
+                   Joined(result.warnings));
         return;
     }
     const SaveResult result = SaveCapture(capture_, *path, horizontalBar().value());
@@ -356,7 +455,7 @@ void CViewerDlg::OnButtonDown(QPoint point, int step) {
     const std::int32_t h = JumpToEdge(capture_, horizontalBar().value(), verticalBar().value(),
                                       client.x(), client.y(), step);
     horizontalBar().setValue(h);
-    update();
+    RedrawFrame();
 }
 
 void CViewerDlg::mousePressEvent(QMouseEvent* event) {
@@ -368,10 +467,14 @@ void CViewerDlg::mousePressEvent(QMouseEvent* event) {
 
 void CViewerDlg::keyPressEvent(QKeyEvent* event) {
     // Enter ends the dialog when no push button has the focus, as the dialog manager's OK.
+    // On a focused push button it presses that button, as the dialog manager did.
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && event->modifiers() == Qt::NoModifier &&
-        qobject_cast<QPushButton*>(focusWidget()) == nullptr) {
-        accept();
+    if (enter && event->modifiers() == Qt::NoModifier) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            button->click();
+        } else {
+            accept();
+        }
         return;
     }
     QDialog::keyPressEvent(event);
@@ -383,10 +486,21 @@ QString CViewerDlg::DriverCause() {
     return error.empty() ? QString() : QStringLiteral(" (%1)").arg(QString::fromStdString(error));
 }
 
-void CViewerDlg::ShowStatus(const QString& text) {
-    statusLabel().setToolTip(text);
-    const QFontMetrics metrics(statusLabel().font());
-    statusLabel().setText(metrics.elidedText(text, Qt::ElideRight, statusLabel().width()));
+void CViewerDlg::RedrawFrame() {
+    // The frame paints opaquely, so the dialog's own update() does not reach it: it is
+    // asked itself, after the rest of the window.
+    update();
+    frame().update();
+}
+
+void CViewerDlg::ShowStatus(const QString& text, const QString& detail) {
+    QLabel& label = statusLabel();
+    label.setToolTip(detail.isEmpty() || detail == text ? text : text + QLatin1Char('\n') + detail);
+    const NoticeFit fit = FitNotice(text, font(), label.size());
+    QFont shown = font();
+    shown.setPointSizeF(fit.pointSize);
+    label.setFont(shown);
+    label.setText(fit.text);
 }
 
 } // namespace pulsara

@@ -25,6 +25,8 @@ class ViewerServices;
 class StartupUi : public ConnectEvents {
 public:
     virtual void DefinitionWarning(std::string_view text) = 0;
+    // A connect the user asked for begins: progress is shown from its first line.
+    virtual void ConnectBegin(std::string_view what) { Progress(what); }
     // The connect is over, whatever its result: progress shown for it can go.
     virtual void ConnectDone() {}
 };
@@ -74,6 +76,7 @@ public:
     QtStartupUi();
     ~QtStartupUi() override;
     void Progress(std::string_view line) override;
+    void ConnectBegin(std::string_view what) override;
     void ConnectFailed(std::string_view message, const ConnectResult& result) override;
     void DefinitionWarning(std::string_view text) override;
     void ConnectDone() override;

@@ -89,7 +89,10 @@ private:
     // Scroll-bar actions as the scroll codes a scroll message carries.
     void OnScrollAction(QScrollBar& bar, int action);
     void ApplyScroll(QScrollBar& bar, int position, bool changed);
-    void ShowStatus(const QString& text);
+    // The whole window and the view in it, at the next paint.
+    void RedrawFrame();
+    // The notice beside the lists: `text` shown whole, `detail` added in its tooltip.
+    void ShowStatus(const QString& text, const QString& detail = {});
     // What the driver said about the last failure, as " (...)", or empty.
     [[nodiscard]] QString DriverCause();
 
@@ -102,6 +105,15 @@ private:
     CaptureCycle cycle_;
     CAnalysisWnd* analysis_ = nullptr; // owned as a child window
 };
+
+// How a notice fits the space beside the lists (two lines up to "Zoom"): the text shown,
+// the font size it needs and whether it is whole.
+struct NoticeFit {
+    QString text;
+    double pointSize = 9.0;
+    bool whole = true;
+};
+[[nodiscard]] NoticeFit FitNotice(const QString& text, const QFont& font, QSize box);
 
 // The dialog font: "MS P Gothic" 9 point, stood in for by an installed Japanese
 // proportional face.
