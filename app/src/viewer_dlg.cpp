@@ -96,8 +96,9 @@ void ShowWholeEntries(QComboBox& list) {
     QAbstractItemView& view = *list.view();
     view.setFont(list.font());
     view.setTextElideMode(Qt::ElideNone);
-    const int margins = 4 * list.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &view) +
-                        list.style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, &view) + 16;
+    const int margins =
+        4 * list.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &view) +
+        list.style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, &view) + 16;
     view.setMinimumWidth(WidestEntry(list, view.font()) + margins);
 }
 
@@ -130,8 +131,9 @@ NoticeFit FitNotice(const QString& text, const QFont& font, QSize box) {
     while (!shown.isEmpty()) {
         shown.chop(1);
         const QString candidate = shown.trimmed() + QChar(0x2026);
-        if (metrics.boundingRect(QRect(QPoint(), QSize(box.width(), lines * metrics.lineSpacing())),
-                                 Qt::TextWordWrap | Qt::AlignLeft, candidate)
+        if (metrics
+                .boundingRect(QRect(QPoint(), QSize(box.width(), lines * metrics.lineSpacing())),
+                              Qt::TextWordWrap | Qt::AlignLeft, candidate)
                 .height() <= box.height()) {
             return {candidate, f.pointSizeF(), false};
         }
@@ -392,8 +394,8 @@ bool CViewerDlg::LoadFrom(const std::filesystem::path& path) {
             return false;
         }
         if (result.shortFile) {
-            notice = tr("Short file: the samples after byte %1 read as 0.")
-                         .arg(result.sampleBytesRead);
+            notice =
+                tr("Short file: the samples after byte %1 read as 0.").arg(result.sampleBytesRead);
             detail = tr("%1 holds only %2 of 131072 bytes.")
                          .arg(FromPath(path.filename()))
                          .arg(result.sampleBytesRead);

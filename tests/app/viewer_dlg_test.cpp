@@ -9,10 +9,12 @@
 #include "view/scroll.h"
 #include "viewer_test_support.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyleOptionComboBox>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -48,6 +50,17 @@ std::string Rows(int count) {
         text += "R" + std::to_string(i) + "\t" + std::to_string(i) + "\r\n";
     }
     return text;
+}
+
+// The notice shows its whole text inside its label, and its tooltip begins with it.
+bool NoticeWhole(const CViewerDlg& dlg) {
+    const QLabel& label = dlg.statusLabel();
+    const QRect needed =
+        QFontMetrics(label.font())
+            .boundingRect(QRect(QPoint(), label.size()), Qt::TextWordWrap, label.text());
+    return !label.text().isEmpty() && !label.text().endsWith(QChar(0x2026)) &&
+           needed.width() <= label.width() && needed.height() <= label.height() &&
+           label.toolTip().startsWith(label.text());
 }
 
 } // namespace
@@ -209,9 +222,69 @@ private slots:
         QCOMPARE(SampleWord(viewer.capture->samples, 32767), 0x11111111U);
         QCOMPARE(viewer.capture->settings.unfilledPairs, 7);
         QCOMPARE(dlg.horizontalBar().value(), 100);
-        // The notice says what failed, with the cable's own words.
+        // The notice says what failed, whole, with the cable's own words in its tooltip;
+        // the next START or a STOP clears it.
+        QVERIFY(NoticeWhole(dlg));
         QVERIFY(dlg.statusLabel().toolTip().contains(statusAnswered ? "read" : "answer"));
         QVERIFY(dlg.statusLabel().toolTip().contains("LIBUSB_ERROR_TIMEOUT"));
+        dlg.OnStartStop();
+        QVERIFY(dlg.statusLabel().text().isEmpty());
+        QVERIFY(dlg.statusLabel().toolTip().isEmpty());
+    }
+
+    // Every entry of every list shows whole, closed and dropped down; no push button looks
+    // like the default one, wherever the focus is; a notice too long for its two lines
+    // keeps its first words and ends in an ellipsis.
+    void textsShowWhole() {
+        Viewer viewer;
+        auto& dlg = *viewer.dialog;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        for (QComboBox* list :
+             {&dlg.rateList(), &dlg.positionList(), &dlg.conditionList(), &dlg.probeList()}) {
+            QStyleOptionComboBox option;
+            option.initFrom(list);
+            option.subControls = QStyle::SC_All;
+            const int field = list->style()
+                                  ->subControlRect(QStyle::CC_ComboBox, &option,
+                                                   QStyle::SC_ComboBoxEditField, list)
+                                  .width();
+            list->showPopup();
+            QAbstractItemView& view = *list->view();
+            QVERIFY(view.isVisible());
+            for (int i = 0; i < list->count(); ++i) {
+                const QString entry = list->itemText(i);
+                const QString at = list->objectName() + ": " + entry;
+                QVERIFY2(QFontMetrics(list->font()).horizontalAdvance(entry) <= field,
+                         qPrintable(at));
+                const QRect item = view.visualRect(list->model()->index(i, 0));
+                QVERIFY2(QFontMetrics(view.font()).horizontalAdvance(entry) + 8 <=
+                             std::min(item.width(), view.viewport()->width()),
+                         qPrintable(at));
+            }
+            list->hidePopup();
+            list->setFocus();
+            for (QPushButton* button : {&dlg.startButton(), &dlg.loadButton(), &dlg.saveButton(),
+                                        &dlg.analysisButton(), &dlg.aboutButton()}) {
+                QVERIFY2(!button->isDefault() && !button->autoDefault(),
+                         qPrintable(button->text()));
+            }
+        }
+        const QSize box(120, 30);
+        const NoticeFit fits =
+            FitNotice(QStringLiteral("The board does not answer."), dlg.font(), box);
+        QVERIFY(fits.whole);
+        QCOMPARE(fits.text, QStringLiteral("The board does not answer."));
+        const QString longText = QStringLiteral("word ").repeated(60).trimmed();
+        const NoticeFit cut = FitNotice(longText, dlg.font(), box);
+        QVERIFY(!cut.whole);
+        QVERIFY(cut.text.endsWith(QChar(0x2026)));
+        QVERIFY(longText.startsWith(cut.text.chopped(1)));
+        QFont small = dlg.font();
+        small.setPointSizeF(cut.pointSize);
+        QVERIFY(QFontMetrics(small)
+                    .boundingRect(QRect(QPoint(), box), Qt::TextWordWrap, cut.text)
+                    .height() <= box.height());
     }
 
     void scrollBarsFollowTheProgramsRule_data() {
@@ -388,6 +461,7 @@ private slots:
         QTest::newRow("Escape") << int(Qt::Key_Escape) << false << true;
         QTest::newRow("Enter on a list") << int(Qt::Key_Return) << false << true;
         QTest::newRow("Enter on START presses it") << int(Qt::Key_Return) << true << false;
+        QTest::newRow("Enter on START, keypad") << int(Qt::Key_Enter) << true << false;
     }
 
     void keysThatEndTheWindow() {

@@ -137,9 +137,15 @@ done
 read -r vx vy <<<"$found"
 echo "onscreen: start-up: the view's client area is at $vx,$vy"
 
-# The dialog's placement, for the scroll bars: they sit on the template's grid.
+# The dialog's client area, for the scroll bars, which sit on the template's grid: its
+# size from the X server, its origin from the view found (a window manager's frame makes
+# the window's own position unreliable). The view's frame starts at 5,20 in dialog units,
+# inside a border of 2 pixels.
 eval "$(xdotool getwindowgeometry --shell "$wid")"
-win_x=$X win_y=$Y win_w=$WIDTH win_h=$HEIGHT
+win_w=$WIDTH win_h=$HEIGHT
+win_x=$((vx - (5 * win_w + 177) / 355 - 2))
+win_y=$((vy - (20 * win_h + 117) / 235 - 2))
+echo "onscreen: the main window's client area: ${win_w}x$win_h at $win_x,$win_y (X said $X,$Y)"
 du_x() { echo $((win_x + ($1 * win_w + 177) / 355)); }  # dialog units to screen pixels
 du_y() { echo $((win_y + ($1 * win_h + 117) / 235)); }
 

@@ -55,8 +55,9 @@ int Compare(const QImage& shot, int x, int y, const QImage& expected, const char
             const bool inside = x + col < shot.width() && y + row < shot.height();
             const QRgb want = expected.pixel(col, row);
             if (inside && shot.pixel(x + col, y + row) == want) {
-                diff.setPixel(col, row, qRgb(qGray(want) / 2 + 128, qGray(want) / 2 + 128,
-                                             qGray(want) / 2 + 128));
+                diff.setPixel(
+                    col, row,
+                    qRgb(qGray(want) / 2 + 128, qGray(want) / 2 + 128, qGray(want) / 2 + 128));
             } else {
                 ++differing;
                 diff.setPixel(col, row, qRgb(255, 0, 0));
