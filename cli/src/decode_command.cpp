@@ -7,12 +7,14 @@
 #include "cli/commands.h"
 #include "cli/startup.h"
 #include "text_codec.h"
+#include "view/ruler.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <ostream>
 
@@ -30,6 +32,7 @@ struct DecodeOptions {
     std::vector<std::string> annotations;
     std::optional<std::string> samplerate;
     bool json = false;
+    bool csv = false;
     bool list = false;
 };
 
@@ -180,6 +183,60 @@ void PrintJson(std::ostream& out, const Annotation& a) {
         << '\n';
 }
 
+// RFC 4180: a field with a comma, a quote or a line break is quoted, its quotes doubled.
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (const char c : text) {
+        quoted += c;
+        if (c == '"') {
+            quoted += '"';
+        }
+    }
+    return quoted + '"';
+}
+
+// Seconds from the trigger sample as a plain decimal (no exponent), to the nanosecond
+// and below: "-0.00000024", "0.0015".
+std::string SecondsText(std::int64_t samplesFromTrigger, std::uint64_t samplerate) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.12f",
+                  static_cast<double>(samplesFromTrigger) / static_cast<double>(samplerate));
+    std::string out = text;
+    while (out.ends_with('0')) {
+        out.pop_back();
+    }
+    if (out.ends_with('.')) {
+        out.pop_back();
+    }
+    return out == "-0" ? "0" : out;
+}
+
+// The time columns of a CSV line: from the trigger sample, empty when there is no
+// trigger sample or no rate to count time with.
+struct CsvClock {
+    std::optional<std::int32_t> triggerSample;
+    std::uint64_t samplerate = 0;
+
+    [[nodiscard]] std::string At(std::uint64_t sample) const {
+        if (!triggerSample || samplerate == 0) {
+            return {};
+        }
+        return SecondsText(static_cast<std::int64_t>(sample) - *triggerSample, samplerate);
+    }
+};
+
+constexpr std::string_view kCsvHeader =
+    "start_sample,end_sample,start_s,end_s,decoder,class,row,text\r\n";
+
+void PrintCsv(std::ostream& out, const Annotation& a, const CsvClock& clock) {
+    out << a.start << ',' << a.end << ',' << clock.At(a.start) << ',' << clock.At(a.end) << ','
+        << CsvField(a.decoder) << ',' << CsvField(a.className) << ',' << CsvField(a.row.value_or(""))
+        << ',' << CsvField(a.texts.empty() ? std::string() : a.texts.front()) << "\r\n";
+}
+
 void Decode(const DecodeOptions& options, CommandContext& context) {
     LoadResult load;
     const auto capture = StartUpAndLoad(options.definition, *options.capturePath, context, load);
@@ -209,8 +266,18 @@ void Decode(const DecodeOptions& options, CommandContext& context) {
         context.exitCode = 1;
         return;
     }
+    const CsvClock clock{TriggerSample(capture->settings.triggerPosition), plan->samplerate};
+    if (options.csv) {
+        context.out << kCsvHeader;
+    }
     const auto print = [&](const Annotation& a) {
-        options.json ? PrintJson(context.out, a) : PrintLine(context.out, a);
+        if (options.csv) {
+            PrintCsv(context.out, a, clock);
+        } else if (options.json) {
+            PrintJson(context.out, a);
+        } else {
+            PrintLine(context.out, a);
+        }
     };
     // sigrok-cli feeds a file this small in one piece, so its stacks print one after the
     // other; chunks interleave them here, so several stacks are gathered and ordered first.
@@ -254,7 +321,12 @@ void AddDecodeCommand(CLI::App& app, CommandContext& context) {
         ->allow_extra_args(false);
     cmd->add_option("--samplerate", options->samplerate,
                     "sample rate in Hz (115200, 100k, 10MHz); needed for EXT captures");
-    cmd->add_flag("--json", options->json, "one JSON object per annotation (per line)");
+    auto* json =
+        cmd->add_flag("--json", options->json, "one JSON object per annotation (per line)");
+    cmd->add_flag("--csv", options->csv,
+                  "CSV (RFC 4180): start_sample,end_sample,start_s,end_s,decoder,class,row,text, "
+                  "times in seconds from the trigger sample")
+        ->excludes(json);
     cmd->add_flag("--list", options->list, "list the installed decoders, channels and options");
     cmd->callback([options, &context, cmd] {
         if (options->list) {

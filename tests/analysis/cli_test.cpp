@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdio>
+#include <utility>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -75,7 +76,9 @@ const std::string kRows = "#SYSPARM 5,0,0,0,0,0\r\nRX 17\r\nSCK 18\r\nMOSI 19\r\
 std::unique_ptr<Capture> Traffic() {
     auto capture = test::MakeCapture(kRows);
     // 115200 baud at 10 MHz: 86.8 samples a bit, as a real line would be sampled.
-    const std::vector<std::uint8_t> text = {'p', 'u', 'l', 's', 'a', 'r', 'a', '\r', '\n'};
+    // A comma and a quote too, which CSV must quote.
+    const std::vector<std::uint8_t> text = {'p', 'u', 'l', 's', 'a', 'r', 'a',
+                                            ',', '"', '\r', '\n'};
     test::WriteUart(*capture, 17, 300, 87, text, 120);
     test::WriteSpi(*capture, {18, 19, 21, 20}, 9000, 5, {0x9F, 0x00, 0x00, 0x00},
                    {0xFF, 0xC2, 0x20, 0x18});
@@ -84,6 +87,72 @@ std::unique_ptr<Capture> Traffic() {
         test::Fill(*capture, 16, s + 5, s + 10, 1);
     }
     return capture;
+}
+
+// RFC 4180 records: fields split at commas outside quotes, "" inside quotes is one quote,
+// records end with CR LF.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+    std::vector<std::vector<std::string>> records;
+    std::vector<std::string> record;
+    std::string field;
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            record.push_back(std::exchange(field, {}));
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            record.push_back(std::exchange(field, {}));
+            records.push_back(std::exchange(record, {}));
+            ++i;
+        } else {
+            field += c;
+        }
+    }
+    EXPECT_TRUE(field.empty() && record.empty()) << "the last record lacks its CR LF";
+    return records;
+}
+
+// The CSV export holds what the text and JSON outputs hold, line for line, with times
+// from the trigger sample.
+void ExpectCsvMatches(const std::string& csv, const std::string& textLines,
+                      const std::string& jsonLines, double triggerSample, double rate) {
+    const auto records = ParseCsv(csv);
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records[0], (std::vector<std::string>{"start_sample", "end_sample", "start_s",
+                                                    "end_s", "decoder", "class", "row", "text"}));
+    std::istringstream text(textLines);
+    std::istringstream json(jsonLines);
+    std::string line;
+    std::size_t i = 1;
+    for (; std::getline(text, line); ++i) {
+        ASSERT_LT(i, records.size());
+        const auto& r = records[i];
+        ASSERT_EQ(r.size(), 8U);
+        const auto range = line.substr(0, line.find(' '));
+        EXPECT_EQ(r[0] + "-" + r[1], range);
+        EXPECT_EQ(r[7], line.substr(line.find(": ") + 2));
+        std::string jsonLine;
+        ASSERT_TRUE(std::getline(json, jsonLine));
+        const auto a = nlohmann::json::parse(jsonLine);
+        EXPECT_EQ(r[4], a["decoder"]);
+        EXPECT_EQ(r[5], a["class"]);
+        EXPECT_EQ(r[6], a["row"].is_null() ? "" : a["row"].get<std::string>());
+        EXPECT_NEAR(std::stod(r[2]), (std::stod(r[0]) - triggerSample) / rate, 1e-12);
+        EXPECT_NEAR(std::stod(r[3]), (std::stod(r[1]) - triggerSample) / rate, 1e-12);
+        EXPECT_EQ(r[2].find_first_of("eE"), std::string::npos) << r[2];
+    }
+    EXPECT_EQ(i, records.size());
 }
 
 TEST_F(CliTest, DecodePrintsWhatSigrokCliPrints) {
@@ -121,7 +190,22 @@ TEST_F(CliTest, DecodePrintsWhatSigrokCliPrints) {
         ASSERT_EQ(theirs.status, 0) << theirs.err;
         EXPECT_EQ(ours.out, theirs.out);
         EXPECT_GE(std::count(ours.out.begin(), ours.out.end(), '\n'), c.atLeast) << ours.out;
+        const auto csv = Cli("decode " + wfa + " " + c.ours + " --csv");
+        ASSERT_EQ(csv.status, 0) << csv.err;
+        const auto json = Cli("decode " + wfa + " " + c.ours + " --json");
+        // 10MHz with the trigger at TOP: time zero at sample 24.
+        ExpectCsvMatches(csv.out, ours.out, json.out, 24, 10e6);
     }
+    // Texts with a comma or a quote come out quoted, and read back whole.
+    const auto ascii = Cli("decode " + wfa + " -P uart:rx=RX:format=ascii -A uart=rx-data --csv");
+    ASSERT_EQ(ascii.status, 0) << ascii.err;
+    EXPECT_NE(ascii.out.find(",\",\"\r\n"), std::string::npos) << ascii.out;
+    EXPECT_NE(ascii.out.find(",\"\"\"\"\r\n"), std::string::npos) << ascii.out;
+    std::string decoded;
+    for (const auto& record : ParseCsv(ascii.out)) {
+        decoded += record.back().size() == 1 ? record.back() : "";
+    }
+    EXPECT_NE(decoded.find("pulsara,\""), std::string::npos) << decoded;
 }
 
 TEST_F(CliTest, DecodeJsonCarriesEveryTextAndTheRow) {
@@ -149,7 +233,7 @@ TEST_F(CliTest, DecodeJsonCarriesEveryTextAndTheRow) {
         ASSERT_FALSE(a["texts"].empty());
         text += static_cast<char>(std::stoi(a["texts"][0].get<std::string>(), nullptr, 16));
     }
-    EXPECT_EQ(text, "pulsara\r\n");
+    EXPECT_EQ(text, "pulsara,\"\r\n");
 
     // Every text, long to short, and the row of a class that is not a row's name.
     const auto i2c = Cli("decode " + wfa + " -P i2c:scl=SCL:sda=SDA --samplerate 1M --json");
