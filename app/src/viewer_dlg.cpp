@@ -8,6 +8,7 @@
 #include "capture/capture_files.h"
 #include "capture/interop.h"
 #include "capture/labels.h"
+#include "capture/session_file.h"
 #include "ui_viewer_dlg.h"
 #include "view/geometry.h"
 #include "view/scroll.h"
@@ -206,7 +207,11 @@ CViewerDlg::CViewerDlg(Capture& capture, DeviceLink& link, ViewerServices& servi
     OnInitDialog();
 }
 
-CViewerDlg::~CViewerDlg() = default;
+CViewerDlg::~CViewerDlg() {
+    if (analysis_ != nullptr) {
+        services_.RememberAnalysis(analysis_->Session());
+    }
+}
 
 QScrollBar& CViewerDlg::horizontalBar() const {
     return *ui_->hScroll;
@@ -403,9 +408,19 @@ bool CViewerDlg::LoadFrom(const std::filesystem::path& path) {
     }
     horizontalBar().setValue(ClampHorizontalPos(capture_.settings.savedScrollPos));
     SelectCombos();
+    // The analysis session saved with the capture, if any; a broken one is only reported.
+    SessionRead session = ReadSessionFile(SessionPath(path));
+    if (!session.error.empty() && notice.isEmpty()) {
+        notice = tr("Its analysis session was ignored.");
+        detail = QString::fromStdString(session.error);
+    }
+    pendingSession_ = std::move(session.session);
     ShowStatus(notice, detail);
     RedrawFrame();
     emit captureChanged();
+    if (analysis_ != nullptr && pendingSession_) {
+        analysis_->ApplySession(*std::exchange(pendingSession_, std::nullopt), {});
+    }
     return true;
 }
 
@@ -433,6 +448,15 @@ void CViewerDlg::OnSave() {
     if (!result.ok) {
         services_.ShowFileError(this, QString::fromStdString(result.error) +
                                           tr("\n\nThe files that were there are unchanged."));
+        return;
+    }
+    // The analysis session beside it, when there is one to keep.
+    const std::optional<AnalysisSession> session =
+        analysis_ != nullptr ? std::optional(analysis_->Session()) : pendingSession_;
+    if (session) {
+        if (const auto error = WriteSessionFile(*session, SessionPath(*path))) {
+            ShowStatus(tr("The analysis session was not saved."), QString::fromStdString(*error));
+        }
     }
 }
 
@@ -446,6 +470,13 @@ void CViewerDlg::OnAnalysis() {
         // A child window, so the modal main window lets it take input; it lives as long.
         analysis_ = new CAnalysisWnd(capture_, this);
         connect(this, &CViewerDlg::captureChanged, analysis_, &CAnalysisWnd::OnCaptureChanged);
+        // Last run's decoders and place first; a session loaded with the capture wins.
+        if (const auto remembered = services_.RememberedAnalysis()) {
+            analysis_->ApplySession(*remembered, {true, false, true});
+        }
+        if (pendingSession_) {
+            analysis_->ApplySession(*std::exchange(pendingSession_, std::nullopt), {});
+        }
     }
     analysis_->show();
     analysis_->raise();

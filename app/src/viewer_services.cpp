@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QSettings>
 
 namespace pulsara {
 namespace {
@@ -63,6 +64,25 @@ std::optional<std::filesystem::path> QtViewerServices::ChooseSavePath(QWidget* p
 
 void QtViewerServices::ShowFileError(QWidget* parent, const QString& text) {
     QMessageBox::warning(parent, QStringLiteral("pulsara"), text);
+}
+
+namespace {
+const QString kAnalysisKey = QStringLiteral("analysis/session");
+} // namespace
+
+std::optional<AnalysisSession> QtViewerServices::RememberedAnalysis() {
+    const QSettings settings(QStringLiteral("pulsara"), QStringLiteral("pulsara"));
+    const QByteArray text = settings.value(kAnalysisKey).toByteArray();
+    if (text.isEmpty()) {
+        return std::nullopt;
+    }
+    // Settings from a later or broken run are dropped quietly: they are only a convenience.
+    return ParseSession(text.toStdString(), settings.fileName().toStdString()).session;
+}
+
+void QtViewerServices::RememberAnalysis(const AnalysisSession& session) {
+    QSettings settings(QStringLiteral("pulsara"), QStringLiteral("pulsara"));
+    settings.setValue(kAnalysisKey, QByteArray::fromStdString(SessionJson(session)));
 }
 
 } // namespace pulsara

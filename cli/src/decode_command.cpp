@@ -4,6 +4,7 @@
 #include "analysis/annotation_filter.h"
 #include "analysis/decode.h"
 #include "capture/capture_files.h"
+#include "capture/session_file.h"
 #include "cli/commands.h"
 #include "cli/startup.h"
 #include "text_codec.h"
@@ -233,8 +234,9 @@ constexpr std::string_view kCsvHeader =
 
 void PrintCsv(std::ostream& out, const Annotation& a, const CsvClock& clock) {
     out << a.start << ',' << a.end << ',' << clock.At(a.start) << ',' << clock.At(a.end) << ','
-        << CsvField(a.decoder) << ',' << CsvField(a.className) << ',' << CsvField(a.row.value_or(""))
-        << ',' << CsvField(a.texts.empty() ? std::string() : a.texts.front()) << "\r\n";
+        << CsvField(a.decoder) << ',' << CsvField(a.className) << ','
+        << CsvField(a.row.value_or("")) << ','
+        << CsvField(a.texts.empty() ? std::string() : a.texts.front()) << "\r\n";
 }
 
 void Decode(const DecodeOptions& options, CommandContext& context) {
@@ -314,7 +316,8 @@ void AddDecodeCommand(CLI::App& app, CommandContext& context) {
     cmd->add_option("capture", options->capturePath, "capture file (.wfa)");
     cmd->add_option("-P,--protocol-decoders", options->stacks,
                     "decoder stack as sigrok-cli takes it: uart:rx=NAME:baudrate=115200, "
-                    "stacked with commas; repeat for more stacks")
+                    "stacked with commas; repeat for more stacks (default: those of the "
+                    "capture's .wfs session)")
         ->allow_extra_args(false);
     cmd->add_option("-A,--protocol-decoder-annotations", options->annotations,
                     "annotations to show: DECODER or DECODER=CLASS[:CLASS...] (classes or rows)")
@@ -333,8 +336,18 @@ void AddDecodeCommand(CLI::App& app, CommandContext& context) {
             List(*options, context);
             return;
         }
+        if (options->capturePath && options->stacks.empty()) {
+            // The decoders the analysis window kept with the capture.
+            const SessionRead session = ReadSessionFile(SessionPath(*options->capturePath));
+            if (!session.error.empty()) {
+                context.err << "pulsara-cli: " << session.error << "\n";
+            } else if (session.session) {
+                options->stacks = session.session->stacks;
+            }
+        }
         if (!options->capturePath || options->stacks.empty()) {
-            context.err << "pulsara-cli: decode needs a capture file and -P STACK, or --list\n"
+            context.err << "pulsara-cli: decode needs a capture file and -P STACK (or a "
+                           "capture whose .wfs session names decoders), or --list\n"
                         << cmd->help();
             context.exitCode = 2;
             return;

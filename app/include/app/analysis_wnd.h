@@ -4,6 +4,7 @@
 // measurements under the pointer and decoder rows. It only reads the capture; the main
 // window tells it when the capture changed.
 
+#include "capture/session_file.h"
 #include "view/analysis_scene.h"
 #include "view/change_table.h"
 
@@ -35,6 +36,17 @@ public:
     void RemoveDecoders();
     void OnAddDecoder();
 
+    // What the window shows of the capture, for NAME.wfs and between runs.
+    [[nodiscard]] AnalysisSession Session() const;
+    struct SessionParts {
+        bool decoders = true;
+        bool view = true; // cursors, zoom and position, search: bound to one capture
+        bool geometry = true;
+    };
+    // Puts a session back: cursors outside the capture are dropped, the zoom and position
+    // kept within their limits, the geometry on a screen there is.
+    void ApplySession(const AnalysisSession& session, SessionParts parts);
+
     [[nodiscard]] const std::vector<std::string>& decoderStacks() const { return stacks_; }
     [[nodiscard]] const std::vector<AnnotationRow>& decoderRows() const { return decoderRows_; }
     [[nodiscard]] DecoderRunner& decoderRunner() const { return *runner_; }
@@ -62,6 +74,7 @@ private:
     QLabel* status_ = nullptr;
     QLabel* cursorText_ = nullptr;
     int captureUpdates_ = 0;
+    std::string searchText_; // kept in the session
 };
 
 } // namespace pulsara

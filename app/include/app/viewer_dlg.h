@@ -4,6 +4,7 @@
 // and are read from them at every use. The capture cycle itself is device/'s CaptureCycle.
 
 #include "capture/capture.h"
+#include "capture/session_file.h"
 #include "device/capture_cycle.h"
 #include "device/device_link.h"
 
@@ -104,6 +105,8 @@ private:
     QIcon icon_;
     CaptureCycle cycle_;
     CAnalysisWnd* analysis_ = nullptr; // owned as a child window
+    // The session loaded with the capture, until the analysis window opens to take it.
+    std::optional<AnalysisSession> pendingSession_;
 };
 
 // How a notice fits the space beside the lists (two lines up to "Zoom"): the text shown,
