@@ -260,11 +260,27 @@ void CViewerDlg::OnTimer() {
                    cause);
         break;
     case PollResult::StatusFailed:
-        ShowStatus(tr("The board does not answer; check the USB cable (STOP gives up).") + cause);
+        if (tick.boardLost) {
+            startButton().setText(QStringLiteral("START"));
+            ShowStatus(QString::fromStdString(BoardLostText()) + cause +
+                       tr(". The previous capture is kept; plug the board in again and press "
+                          "START."));
+        } else {
+            ShowStatus(tr("The board does not answer; check the USB cable (STOP gives up).") +
+                       cause);
+        }
         break;
-    case PollResult::NotComplete:
-        ShowStatus({});
+    case PollResult::NotComplete: {
+        const std::chrono::milliseconds armedFor{std::int64_t{cycle_.polls} * kPollIntervalMs};
+        QString notice;
+        if (TriggerNoticeDue(cycle_, armedFor)) {
+            notice = QString::fromStdString(TriggerWaitText(cycle_.armedWith, armedFor)) +
+                     tr(" (STOP gives up).");
+            notice[0] = notice[0].toUpper();
+        }
+        ShowStatus(notice);
         break;
+    }
     }
 }
 
