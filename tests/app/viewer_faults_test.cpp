@@ -5,10 +5,10 @@
 
 #include "app/viewer_dlg.h"
 #include "app/viewer_services.h"
+#include "cable_cutter.h"
 #include "capture/definition_text.h"
 #include "device/faulty_driver.h"
 #include "firmware/image.h"
-#include "cable_cutter.h"
 #include "sim_fixture.h"
 #include "whole_capture.h"
 

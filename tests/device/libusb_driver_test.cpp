@@ -406,8 +406,8 @@ TEST(LibusbFaults, UnpluggedDuringTheWaitTheReadOutAndBetween) {
             EXPECT_NE(text.find(c.says), std::string::npos) << text;
             EXPECT_NE(text.find("LIBUSB_ERROR_NO_DEVICE"), std::string::npos) << text;
             EXPECT_EQ(text.find("trigger condition"), std::string::npos) << text;
-            EXPECT_LE(usb.clock.Now(), std::chrono::milliseconds(
-                                           kPollIntervalMs * static_cast<int>(c.polls.size())));
+            EXPECT_LE(usb.clock.Now(), std::chrono::milliseconds(kPollIntervalMs *
+                                                                 static_cast<int>(c.polls.size())));
             EXPECT_FALSE(std::filesystem::exists(request.output));
             EXPECT_TRUE(kept(*capture));
         }

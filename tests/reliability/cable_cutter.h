@@ -32,7 +32,8 @@ enum class CutStage { Never, Wait, Between, ReadOut };
 
 class CableCutter final : public EzusbDriver {
 public:
-    CableCutter(SimDriver& sim, CutStage stage, int nth = 2) : sim_(sim), stage_(stage), nth_(nth) {}
+    CableCutter(SimDriver& sim, CutStage stage, int nth = 2)
+        : sim_(sim), stage_(stage), nth_(nth) {}
 
     [[nodiscard]] DriverHandle Open(int instance) override { return sim_.Open(instance); }
     void Close(DriverHandle handle) override { sim_.Close(handle); }

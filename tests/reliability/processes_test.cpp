@@ -134,8 +134,8 @@ std::pair<double, double> ReadOutSpanMs() {
         IoResult IoControl(DriverHandle handle, std::uint32_t code,
                            std::span<const std::uint8_t> input,
                            std::span<std::uint8_t> output) override {
-            const bool readOut = code == IOCTL_EZUSB_BULK_WRITE && output.size() == 4 &&
-                                 output[0] == 0x66;
+            const bool readOut =
+                code == IOCTL_EZUSB_BULK_WRITE && output.size() == 4 && output[0] == 0x66;
             if (readOut) {
                 begin = sim_.board(0).chip().cycles();
             }
@@ -166,7 +166,8 @@ std::pair<double, double> ReadOutSpanMs() {
     EXPECT_EQ(cli::RunBoardCapture(watch, *capture, FirmwareImage(), request, clock, out, err), 0)
         << err.str();
     const auto ms = [&](std::uint64_t cycle) {
-        return static_cast<double>(cycle - firstLook) / static_cast<double>(kCyclesPerSecond / 1000);
+        return static_cast<double>(cycle - firstLook) /
+               static_cast<double>(kCyclesPerSecond / 1000);
     };
     return {ms(watch.begin), ms(watch.end)};
 }

@@ -3,12 +3,12 @@
 // the previous capture whole, and once the board is plugged in again the next START
 // connects it again and captures.
 
+#include "cable_cutter.h"
 #include "cli/board_session.h"
 #include "device/capture_cycle.h"
 #include "device/capture_protocol.h"
 #include "device/driver_records.h"
 #include "firmware/image.h"
-#include "cable_cutter.h"
 #include "sim_fixture.h"
 #include "whole_capture.h"
 
@@ -98,17 +98,33 @@ TEST(Unplug, CommandLineDuringTheWaitTheReadOutAndBetween) {
         std::chrono::milliseconds most; // program time from the start to the exit
     } cases[] = {
         // What `--sim-speed 1 --rate 1KHz --probe HDL --sim-unplug-after-ms 1500` does.
-        {"wait, board time running", CutStage::Never, 1.0, 1500, {14, 0, 0, 15},
+        {"wait, board time running",
+         CutStage::Never,
+         1.0,
+         1500,
+         {14, 0, 0, 15},
          "3 status queries in a row got no answer: the board stopped answering or left the bus",
          std::chrono::milliseconds(1500 + 4 * kPollIntervalMs)},
         // At 50 MHz bit 0 never changes between samples: the trigger never comes.
-        {"wait, trigger never met", CutStage::Wait, 0.0, -1, {1, 0, 0, 0},
+        {"wait, trigger never met",
+         CutStage::Wait,
+         0.0,
+         -1,
+         {1, 0, 0, 0},
          "3 status queries in a row got no answer: the board stopped answering or left the bus",
          std::chrono::milliseconds(5 * kPollIntervalMs)},
-        {"between", CutStage::Between, 0.0, -1, {0, 0, 0, 15},
+        {"between",
+         CutStage::Between,
+         0.0,
+         -1,
+         {0, 0, 0, 15},
          "the capture completed but reading it out of board instance 0 failed",
          std::chrono::milliseconds(kPollIntervalMs)},
-        {"read-out", CutStage::ReadOut, 0.0, -1, {0, 0, 0, 15},
+        {"read-out",
+         CutStage::ReadOut,
+         0.0,
+         -1,
+         {0, 0, 0, 15},
          "the capture completed but reading it out of board instance 0 failed",
          std::chrono::milliseconds(kPollIntervalMs)},
     };
