@@ -39,6 +39,15 @@ void FillList(QComboBox& list, const std::array<std::string_view, N>& labels) {
     }
 }
 
+template <std::size_t N>
+QString LabelText(const std::array<std::string_view, N>& labels, std::int32_t index) {
+    if (index < 0 || index >= static_cast<std::int32_t>(N)) {
+        return QStringLiteral("#%1").arg(index);
+    }
+    const auto label = labels[static_cast<std::size_t>(index)];
+    return QString::fromUtf8(label.data(), static_cast<qsizetype>(label.size()));
+}
+
 void Select(QComboBox& list, std::int32_t index) {
     // An index outside the list leaves it without a selection.
     list.setCurrentIndex(index >= 0 && index < list.count() ? index : -1);
@@ -360,12 +369,33 @@ void CViewerDlg::OnTimer() {
                        cause);
         break;
     case PollResult::StatusFailed:
-        ShowStatus(tr("The board does not answer."),
-                   tr("Check the USB cable; STOP gives up.") + cause);
+        if (tick.boardLost) {
+            startButton().setText(QStringLiteral("START"));
+            ShowStatus(tr("The board stopped answering."),
+                       QString::fromStdString(BoardLostText()) + cause +
+                           tr(". The previous capture is kept; plug the board in again and "
+                              "press START."));
+        } else {
+            ShowStatus(tr("The board does not answer."),
+                       tr("Check the USB cable; STOP gives up.") + cause);
+        }
         break;
-    case PollResult::NotComplete:
-        ShowStatus({});
+    case PollResult::NotComplete: {
+        const std::chrono::milliseconds armedFor{std::int64_t{cycle_.polls} * kPollIntervalMs};
+        if (TriggerNoticeDue(cycle_, armedFor)) {
+            const CaptureSettings& armed = cycle_.armedWith;
+            QString detail =
+                QString::fromStdString(TriggerWaitText(armed, armedFor)) + tr(" (STOP gives up).");
+            detail[0] = detail[0].toUpper();
+            ShowStatus(tr("Trigger not met yet (%1, %2).")
+                           .arg(LabelText(triggerProbeLabels, armed.triggerProbe),
+                                LabelText(triggerConditionLabels, armed.triggerCondition)),
+                       detail);
+        } else {
+            ShowStatus({});
+        }
         break;
+    }
     }
 }
 

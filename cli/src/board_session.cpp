@@ -135,33 +135,47 @@ int RunBoardCapture(EzusbDriver& driver, Capture& capture, std::span<const std::
     const auto started = clock.Now();
     // A fresh view starts at 0; the completed capture moves it to the trigger.
     std::int32_t h = 0;
-    int polls = 0;
-    int unanswered = 0;
+    bool noticeGiven = false;
     std::string lastCause;
     for (;;) {
         clock.SleepFor(request.pollInterval);
-        ++polls;
         const TickResult tick = CaptureTick(cycle, link, capture, h);
         const PollResult result = tick.poll;
+        // Taken after every poll, so a cause is never shown with a later, unrelated failure.
+        const std::string cause = Cause(driver);
         if (tick.completed()) {
             h = tick.horizontalPos;
             break;
         }
         if (result == PollResult::ReadOutFailed) {
             err << "pulsara-cli: the capture completed but reading it out of board instance "
-                << instance << " failed or came back short" << Cause(driver)
+                << instance << " failed or came back short" << cause
                 << "; nothing was saved. Retry, and check the USB cable if it happens again\n";
             return 1;
         }
         if (result == PollResult::StatusFailed) {
-            ++unanswered;
-            lastCause = Cause(driver);
+            lastCause = cause;
         }
-        if (clock.Now() - started >= request.timeout) {
+        if (tick.boardLost) {
+            err << "pulsara-cli: board instance " << instance << ": " << BoardLostText()
+                << lastCause
+                << "; nothing was saved. Check the USB cable, plug the board in again and "
+                   "retry\n";
+            return 1;
+        }
+        const auto armedFor = clock.Now() - started;
+        if (!noticeGiven && result == PollResult::NotComplete &&
+            TriggerNoticeDue(cycle, armedFor)) {
+            noticeGiven = true;
+            err << "pulsara-cli: " << TriggerWaitText(cycle.armedWith, armedFor)
+                << " (giving up after " << seconds(request.timeout) << " s)\n";
+        }
+        if (armedFor >= request.timeout) {
             err << "pulsara-cli: no capture completed within " << seconds(request.timeout) << " s";
-            if (unanswered == polls) {
-                err << "; board instance " << instance << " answered none of the " << polls
-                    << " status queries" << lastCause << " (unplugged?)";
+            if (result == PollResult::StatusFailed) {
+                // Not the trigger's fault: the board did not answer the last query.
+                err << "; board instance " << instance << " did not answer the last status query"
+                    << lastCause << " (check the USB cable)";
             } else {
                 err << "; the trigger condition may never have been met (try another "
                        "--condition or --probe, or a longer --timeout)";

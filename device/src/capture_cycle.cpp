@@ -1,5 +1,9 @@
 #include "device/capture_cycle.h"
 
+#include "capture/labels.h"
+
+#include <array>
+
 namespace pulsara {
 namespace {
 
@@ -41,6 +45,9 @@ StartStopResult StartStop(CaptureCycle& cycle, DeviceLink& link, Capture& captur
     capture.settings.triggerCondition = selections.triggerCondition;
     capture.settings.triggerProbe = selections.triggerProbe;
     DrainIfPending(cycle, link);
+    cycle.armedWith = capture.settings;
+    cycle.polls = 0;
+    cycle.unansweredPolls = 0;
     StartStopResult result{true, StartCapture(link, capture.settings), false};
     if (!result.settingsSent && cycle.reconnect && cycle.reconnect(link)) {
         // A board that came back is a new device: nothing of the old exchange waits.
@@ -60,6 +67,7 @@ TickResult CaptureTick(CaptureCycle& cycle, DeviceLink& link, Capture& capture,
         return result;
     }
     result.polled = true;
+    ++cycle.polls;
     DrainIfPending(cycle, link);
     Capture& incoming = *cycle.incoming;
     // PollCapture keeps a failed count read at the previous value: start from the shown one.
@@ -81,11 +89,49 @@ TickResult CaptureTick(CaptureCycle& cycle, DeviceLink& link, Capture& capture,
         break;
     case PollResult::StatusFailed:
         cycle.repliesPending = true;
-        break;
+        if (++cycle.unansweredPolls >= kUnansweredPollsForBoardLost) {
+            result.boardLost = true;
+            cycle.captureArmed = 0;
+        }
+        return result;
     case PollResult::NotComplete:
         break;
     }
+    cycle.unansweredPolls = 0;
     return result;
+}
+
+bool TriggerNoticeDue(const CaptureCycle& cycle, std::chrono::milliseconds armedFor) {
+    if (cycle.captureArmed == 0) {
+        return false;
+    }
+    // EXT has no known period; the sample period table counts it as 1 ns.
+    const auto rate = static_cast<std::size_t>(cycle.armedWith.rateIndex);
+    const double periodNs = rate < samplePeriodNs.size() ? samplePeriodNs[rate] : 0.0;
+    const auto fill = std::chrono::milliseconds(
+        static_cast<std::int64_t>(periodNs * static_cast<double>(kSampleCount) / 1e6));
+    return armedFor >= kTriggerNoticeAfter + fill;
+}
+
+std::string TriggerWaitText(const CaptureSettings& armedWith, std::chrono::milliseconds armedFor) {
+    static constexpr std::array<std::string_view, 4> kConditions = {
+        "a rising edge on ", "a falling edge on ", "a high level on ", "a low level on "};
+    const auto probe = LabelAt(triggerProbeLabels, armedWith.triggerProbe);
+    const auto condition = LabelAt(kConditions, armedWith.triggerCondition);
+    std::string text = "the trigger has not been met after " +
+                       std::to_string(armedFor.count() / 1000) + " s: still waiting for ";
+    text += condition ? std::string(*condition)
+                      : "condition #" + std::to_string(armedWith.triggerCondition) + " on ";
+    text += probe ? std::string(*probe) : "probe #" + std::to_string(armedWith.triggerProbe);
+    if (armedWith.rateIndex == static_cast<std::int32_t>(rateLabels.size()) - 1) {
+        text += " (with EXT, also check that the external clock runs)";
+    }
+    return text;
+}
+
+std::string BoardLostText() {
+    return std::to_string(kUnansweredPollsForBoardLost) +
+           " status queries in a row got no answer: the board stopped answering or left the bus";
 }
 
 } // namespace pulsara

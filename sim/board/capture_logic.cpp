@@ -89,8 +89,11 @@ void CaptureLogic::Finish(std::uint64_t ns) {
     const Run& run = *run_;
     const std::uint64_t trigger = *run.triggerSample;
     const std::uint64_t t = TriggerIndex(run.settings.position);
-    // Samples before the first one the logic took: they read 0 and come first.
-    const std::uint64_t missing = t > trigger ? t - trigger : 0;
+    // Samples before the first one the logic took read 0 and come first. The memory is
+    // written in 8-byte groups, so storing starts at a group boundary: an odd count drops
+    // the first sample taken rather than leave a zero inside a group flagged as filled.
+    const std::uint64_t before = t > trigger ? t - trigger : 0;
+    const std::uint64_t missing = (before + 1) / 2 * 2;
     for (std::uint64_t i = 0; i < kLogicSamples; ++i) {
         memory_[i] = i < missing ? 0 : ProbesAt(run.firstNs + (trigger + i - t) * run.periodNs);
     }

@@ -327,14 +327,22 @@ IoResult SimDriver::IoControl(DriverHandle handle, std::uint32_t code,
                               std::span<const std::uint8_t> input, std::span<std::uint8_t> output) {
     const auto it = open_.find(handle);
     if (it == open_.end()) {
+        NoteError("handle " + std::to_string(handle) +
+                  " is not open (closed, or its simulated board was plugged in again)");
         return {};
     }
     Slot& slot = *slots_[static_cast<std::size_t>(it->second.instance)];
     CatchUp(slot);
     // A board that left the bus (to re-enumerate, or unplugged) no longer answers this handle.
     Ezusb& chip = slot.board->chip();
+    const auto offBus = [&] {
+        NoteError("simulated board instance " + std::to_string(it->second.instance) +
+                  (chip.cableAttached() ? " left the bus to re-enumerate; the handle is dead"
+                                        : " is off the bus: its cable was pulled"));
+        return IoResult{};
+    };
     if (UnplugDue(slot) || !chip.connected() || chip.connectCount() != it->second.connection) {
-        return {};
+        return offBus();
     }
     IoResult result;
     switch (code) {
@@ -358,7 +366,7 @@ IoResult SimDriver::IoControl(DriverHandle handle, std::uint32_t code,
     }
     // A cable pulled while the transfer ran takes it down with it.
     if (UnplugDue(slot)) {
-        return {};
+        return offBus();
     }
     return result;
 }

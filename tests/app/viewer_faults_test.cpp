@@ -5,6 +5,7 @@
 
 #include "app/viewer_dlg.h"
 #include "app/viewer_services.h"
+#include "cable_cutter.h"
 #include "capture/definition_text.h"
 #include "device/faulty_driver.h"
 #include "firmware/image.h"
@@ -36,7 +37,8 @@ struct Quiet final : ConnectEvents {
 // A connected simulated board, and the window over a link whose I/O controls pass through
 // `faulty` (counting from the window's first call).
 struct Bench {
-    explicit Bench(std::uint32_t faultAt, IoFault fault) : faulty(sim, faultAt, fault) {
+    explicit Bench(std::uint32_t faultAt, IoFault fault, CutStage cut = CutStage::Never)
+        : cutter(sim, cut), faulty(cutter, faultAt, fault) {
         (void)ConnectAtStartup(connectLink, FirmwareImage(), clock, events);
         // The window's link takes over the open board and its claim.
         link.handle = connectLink.handle;
@@ -82,6 +84,7 @@ struct Bench {
     std::ostringstream messages;
     Quiet events;
     DeviceLink connectLink{sim, messages, locks.path};
+    CableCutter cutter;
     FaultyDriver faulty;
     DeviceLink link{faulty, messages, locks.path};
     std::unique_ptr<pulsara::Capture> capture = std::make_unique<pulsara::Capture>();
@@ -159,6 +162,103 @@ private slots:
             QVERIFY2(bench.Capture(), qPrintable(at));
             QVERIFY2(bench.Whole(), qPrintable(at));
         }
+    }
+
+    // The cable pulled during the wait, between it and the read-out, and during the
+    // read-out: the window disarms by itself, says what happened in the driver's words and
+    // keeps the previous capture; with the board back, START connects it and captures.
+    void unpluggedAtEachStage_data() {
+        QTest::addColumn<int>("stage");
+        QTest::addColumn<int>("ticks"); // until the window gives up by itself
+        QTest::addColumn<QString>("says");
+        // The wait: 50 MHz, rising on PROBE00, never met; cut after the second answer.
+        QTest::newRow("wait") << static_cast<int>(CutStage::Wait) << 5
+                              << QStringLiteral("3 status queries in a row got no answer");
+        QTest::newRow("between") << static_cast<int>(CutStage::Between) << 1
+                                 << QStringLiteral("could not be read from the board");
+        QTest::newRow("read-out") << static_cast<int>(CutStage::ReadOut) << 1
+                                  << QStringLiteral("could not be read from the board");
+    }
+
+    void unpluggedAtEachStage() {
+        QFETCH(int, stage);
+        QFETCH(int, ticks);
+        QFETCH(QString, says);
+        Bench bench(0, IoFault::Fail, static_cast<CutStage>(stage));
+        if (static_cast<CutStage>(stage) == CutStage::Wait) {
+            bench.dialog->rateList().setCurrentIndex(1);
+            bench.dialog->probeList().setCurrentIndex(0);
+        }
+        bench.dialog->OnStartStop();
+        for (int i = 1; i <= ticks; ++i) {
+            QCOMPARE(bench.dialog->startButton().text(), QStringLiteral("STOP"));
+            bench.dialog->OnTimer();
+        }
+        QVERIFY(bench.cutter.cut());
+        QCOMPARE(bench.dialog->startButton().text(), QStringLiteral("START"));
+        const QString notice =
+            bench.dialog->statusLabel().text() + "\n" + bench.dialog->statusLabel().toolTip();
+        QVERIFY2(notice.contains(says), qPrintable(notice));
+        QVERIFY2(notice.contains(QStringLiteral("its cable was pulled")), qPrintable(notice));
+        QVERIFY2(!notice.contains(QStringLiteral("trigger")), qPrintable(notice));
+        QVERIFY(IsPreviousCapture(bench.capture->samples));
+
+        bench.sim.Replug(0);
+        bench.dialog->rateList().setCurrentIndex(0);
+        bench.dialog->probeList().setCurrentIndex(15);
+        QVERIFY(bench.Capture());
+        QVERIFY(bench.Whole());
+    }
+
+    // A trigger that does not come: once the capture has waited a few seconds beyond the
+    // time the memory takes to fill at its rate, the notice says what it waits for.
+    void triggerNotMetYet_data() {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("condition");
+        QTest::addColumn<int>("ticks"); // of 400 ms, until the notice shows
+        QTest::addColumn<QString>("says");
+        // Bit 0 of the counter never changes between samples at 50 MHz or 1 kHz.
+        QTest::newRow("50MHz") << 1 << 0 << 8
+                               << QStringLiteral("The trigger has not been met after 3 s: still "
+                                                 "waiting for a rising edge on PROBE00");
+        QTest::newRow("1KHz, 33 s to fill")
+            << 14 << 1 << 90
+            << QStringLiteral("The trigger has not been met after 36 s: still waiting for a "
+                              "falling edge on PROBE00");
+    }
+
+    void triggerNotMetYet() {
+        QFETCH(int, rate);
+        QFETCH(int, condition);
+        QFETCH(int, ticks);
+        QFETCH(QString, says);
+        Bench bench(0, IoFault::Fail);
+        bench.dialog->rateList().setCurrentIndex(rate);
+        bench.dialog->conditionList().setCurrentIndex(condition);
+        bench.dialog->probeList().setCurrentIndex(0);
+        bench.dialog->OnStartStop();
+        const auto notice = [&] {
+            return bench.dialog->statusLabel().text() + "\n" +
+                   bench.dialog->statusLabel().toolTip();
+        };
+        for (int i = 1; i < ticks; ++i) {
+            bench.dialog->OnTimer();
+            QVERIFY2(bench.dialog->statusLabel().text().isEmpty(), qPrintable(notice()));
+        }
+        bench.dialog->OnTimer();
+        QVERIFY2(notice().contains(says), qPrintable(notice()));
+        QCOMPARE(bench.dialog->startButton().text(), QStringLiteral("STOP"));
+        // A LOAD while armed would change the combos, not the capture the notice is about.
+        bench.dialog->probeList().setCurrentIndex(3);
+        bench.dialog->OnTimer();
+        QVERIFY2(notice().contains(says), qPrintable(notice()));
+        // STOP, and a fresh START waits its few seconds again before it says anything.
+        bench.dialog->probeList().setCurrentIndex(0);
+        bench.dialog->OnStartStop();
+        bench.dialog->OnStartStop();
+        bench.dialog->OnTimer();
+        QVERIFY2(bench.dialog->statusLabel().text().isEmpty(), qPrintable(notice()));
+        QVERIFY(IsPreviousCapture(bench.capture->samples));
     }
 };
 

@@ -82,15 +82,44 @@ TEST_F(BoardCaptureTest, CompletedCaptureIsSavedWithTheViewAtTheTrigger) {
 
 TEST_F(BoardCaptureTest, FailuresEndWithoutAFile) {
     const Bytes some(32768, 1);
-    const std::vector<std::pair<std::deque<test::ScriptedRead>, std::string>> cases = {
-        {{{true, {8}}, {true, some}, {false, {}}, {true, {0, 0}}}, "nothing was saved"},
-        {std::deque<test::ScriptedRead>(200, {true, {4}}), "within 60 s; the trigger"},
-        {{}, "answered none of the 150 status queries"},
+    const test::ScriptedRead running{true, {4}};
+    const test::ScriptedRead lost{false, {}};
+    const std::string gone = "3 status queries in a row got no answer: the board stopped "
+                             "answering or left the bus; nothing was saved";
+    const std::string waiting = "the trigger has not been met after 3 s: still waiting for a "
+                                "falling edge on PROBE03 (giving up after 60 s)";
+    struct Case {
+        std::deque<test::ScriptedRead> reads;
+        std::string says;
+        std::size_t polls; // status queries until the command gave up
+    } cases[] = {
+        {{{true, {8}}, {true, some}, lost, {true, {0, 0}}}, "nothing was saved", 1},
+        {std::deque<test::ScriptedRead>(200, running), "within 60 s; the trigger", 150},
+        // Gone from the start, or after answering: the third query in a row without an answer
+        // ends it, and the trigger is not blamed.
+        {{}, gone, 3},
+        {{running, running, running}, gone, 6},
+        // Two misses are a flaky cable, not a lost board: the wait goes on. (After a miss
+        // the next poll first drains the reply pipe: one more read that finds nothing.)
+        {{running, lost, lost, lost, lost, running, lost, lost, lost, lost, {true, {0x0C}}, lost},
+         "reading it out of board instance 0 failed",
+         7},
     };
-    for (const auto& [reads, says] : cases) {
-        EXPECT_EQ(Run(reads), 1);
-        EXPECT_NE(err.str().find(says), std::string::npos) << err.str();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.says);
+        capture->settings = {10, 1, 1, 3};
+        EXPECT_EQ(Run(c.reads), 1);
+        const std::string text = err.str();
+        EXPECT_NE(text.find(c.says), std::string::npos) << text;
+        EXPECT_EQ(clock.sleeps.size(), c.polls);
         EXPECT_FALSE(std::filesystem::exists(dir.path() / "out.wfa"));
+        // The trigger notice comes once, and only in a wait the board answered for 3 s.
+        const auto notice = text.find(waiting);
+        EXPECT_EQ(notice != std::string::npos, c.polls == 150) << text;
+        if (notice != std::string::npos) {
+            EXPECT_EQ(text.find(waiting, notice + 1), std::string::npos) << text;
+        }
+        EXPECT_EQ(text.find("trigger condition may") != std::string::npos, c.polls == 150);
     }
     driver.present = [](int) { return false; };
     EXPECT_EQ(Run({}), 1);

@@ -1,6 +1,7 @@
 // LibusbDriver against simulated boards through the libusb stand-in: the real-board path
 // byte for byte, and the errors real cables produce.
 
+#include "cli/board_session.h"
 #include "device/capture_cycle.h"
 #include "device/firmware_loader.h"
 #include "device/libusb_driver.h"
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 
@@ -307,6 +309,107 @@ TEST(LibusbFaults, EachCaptureStepReportsWhatTheCableDid) {
             EXPECT_EQ(std::memcmp(capture.samples.data(), board.logic().memory().data(),
                                   kSampleMemoryBytes),
                       0);
+        }
+    }
+}
+
+// The board unplugged during the wait, between the wait and the read-out, and during the
+// read-out, under the window's cycle and under the command line: each ends by itself at
+// once, names the libusb error, keeps the previous samples and (command line) writes
+// nothing; the trigger is never blamed.
+TEST(LibusbFaults, UnpluggedDuringTheWaitTheReadOutAndBetween) {
+    using C = StandinCall;
+    using P = PollResult;
+    // Counted from the first poll: writes 1 status query, 2 read-out, ...; reads 1 status,
+    // 2-5 the four pieces, 6 the count. The command line's start-up command and the three
+    // writes of its start come before: four more writes.
+    constexpr int kWritesBeforeThePolls = 4;
+    struct Case {
+        const char* what;
+        ComboSelections settings;
+        StandinFault fault;
+        std::vector<PollResult> polls;
+        const char* says;
+    } cases[] = {
+        {"during the wait",
+         kSlowCapture,
+         {C::BulkIn, 3, LIBUSB_ERROR_NO_DEVICE, 0, false, true},
+         {P::NotComplete, P::NotComplete, P::StatusFailed, P::StatusFailed, P::StatusFailed},
+         "3 status queries in a row got no answer: the board stopped answering or left the bus"},
+        {"between the wait and the read-out",
+         kFastCapture,
+         {C::BulkOut, 2, LIBUSB_ERROR_NO_DEVICE, 0, false, true},
+         {P::ReadOutFailed},
+         "reading it out of board instance 0 failed or came back short"},
+        {"during the read-out",
+         kFastCapture,
+         {C::BulkIn, 3, LIBUSB_ERROR_NO_DEVICE, 4096, false, true},
+         {P::ReadOutFailed},
+         "reading it out of board instance 0 failed or came back short"},
+    };
+    const auto kept = [](const Capture& capture) {
+        return std::all_of(capture.samples.begin(), capture.samples.end(),
+                           [](std::uint8_t b) { return b == 0x5A; });
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        {
+            // The window's cycle: it disarms without a STOP.
+            UsbRig usb;
+            usb.bus.Plug(SimBoot::Current);
+            ASSERT_TRUE(usb.Connect().ok());
+            Capture capture;
+            capture.samples.fill(0x5A);
+            CaptureCycle cycle;
+            ASSERT_TRUE(StartStop(cycle, *usb.link, capture, c.settings).settingsSent);
+            usb.bus.Inject(c.fault);
+            std::vector<PollResult> polls;
+            std::string reported;
+            bool lost = false;
+            for (int i = 0; i < 10 && cycle.captureArmed != 0; ++i) {
+                usb.clock.SleepFor(std::chrono::milliseconds(kPollIntervalMs));
+                const TickResult tick = CaptureTick(cycle, *usb.link, capture, 0);
+                polls.push_back(tick.poll);
+                lost = tick.boardLost;
+                reported += usb.driver.TakeError();
+            }
+            EXPECT_EQ(polls, c.polls);
+            EXPECT_EQ(cycle.captureArmed, 0);
+            EXPECT_EQ(lost, c.polls.back() == P::StatusFailed);
+            EXPECT_NE(reported.find("LIBUSB_ERROR_NO_DEVICE"), std::string::npos) << reported;
+            EXPECT_TRUE(kept(capture));
+        }
+        {
+            // The command line.
+            UsbRig usb;
+            usb.bus.Plug(SimBoot::Current);
+            StandinFault fault = c.fault;
+            if (fault.call == C::BulkOut) {
+                fault.nth += kWritesBeforeThePolls;
+            }
+            usb.bus.Inject(fault);
+            auto capture = std::make_unique<Capture>();
+            capture->samples.fill(0x5A);
+            capture->settings.rateIndex = c.settings.rateIndex;
+            capture->settings.triggerPosition = c.settings.triggerPosition;
+            capture->settings.triggerCondition = c.settings.triggerCondition;
+            capture->settings.triggerProbe = c.settings.triggerProbe;
+            cli::BoardCaptureRequest request;
+            request.output = usb.locks.path() / "x.wfa";
+            request.lockDirectory = usb.locks.path();
+            std::ostringstream out, err;
+            EXPECT_EQ(cli::RunBoardCapture(usb.driver, *capture, FirmwareImage(), request,
+                                           usb.clock, out, err),
+                      1);
+            const std::string text = err.str();
+            EXPECT_FALSE(usb.bus.FaultsLeft());
+            EXPECT_NE(text.find(c.says), std::string::npos) << text;
+            EXPECT_NE(text.find("LIBUSB_ERROR_NO_DEVICE"), std::string::npos) << text;
+            EXPECT_EQ(text.find("trigger condition"), std::string::npos) << text;
+            EXPECT_LE(usb.clock.Now(), std::chrono::milliseconds(kPollIntervalMs *
+                                                                 static_cast<int>(c.polls.size())));
+            EXPECT_FALSE(std::filesystem::exists(request.output));
+            EXPECT_TRUE(kept(*capture));
         }
     }
 }

@@ -1,8 +1,11 @@
 // Programs racing for boards: eight pulsara-cli captures started at once on three
-// simulated boards, and a claim holder killed half-way. Each claim is taken by exactly one
-// process, the rest say why they got none, none hangs, and a dead holder's board is free
-// again at once.
+// simulated boards, a claim holder killed half-way, and a board unplugged by option. Each
+// claim is taken by exactly one process, the rest say why they got none, none hangs, a
+// dead holder's board is free again at once, and a board gone is reported at once.
 
+#include "cli/board_session.h"
+#include "device/capture_protocol.h"
+#include "firmware/image.h"
 #include "sim_fixture.h"
 
 #include <fcntl.h>
@@ -13,6 +16,8 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -118,23 +123,95 @@ TEST(Processes, KilledHolderFreesItsBoardAtOnce) {
     EXPECT_EQ(ReadFile(dir.path / "n.wfa").size(), 131072u);
 }
 
-// The by-hand unplug: the board leaves the bus at the given board time, and the capture
-// says so instead of waiting out its timeout.
-TEST(Processes, UnplugOptionPullsTheCable) {
-    struct Case {
-        const char* after;
-        int status;
-        const char* saying;
+// Board time, in ms from the board's first look, at which the command line at speed 0
+// starts and ends its read-out: the same calls as the process makes, run here.
+std::pair<double, double> ReadOutSpanMs() {
+    class Watch final : public EzusbDriver {
+    public:
+        explicit Watch(SimDriver& sim) : sim_(sim) {}
+        DriverHandle Open(int instance) override { return sim_.Open(instance); }
+        void Close(DriverHandle handle) override { sim_.Close(handle); }
+        IoResult IoControl(DriverHandle handle, std::uint32_t code,
+                           std::span<const std::uint8_t> input,
+                           std::span<std::uint8_t> output) override {
+            const bool readOut =
+                code == IOCTL_EZUSB_BULK_WRITE && output.size() == 4 && output[0] == 0x66;
+            if (readOut) {
+                begin = sim_.board(0).chip().cycles();
+            }
+            const IoResult result = sim_.IoControl(handle, code, input, output);
+            if (code == IOCTL_EZUSB_BULK_READ && output.size() == kBulkChunkBytes) {
+                end = sim_.board(0).chip().cycles();
+            }
+            return result;
+        }
+        std::uint64_t begin = 0;
+        std::uint64_t end = 0;
+
+    private:
+        SimDriver& sim_;
     };
-    const Case cases[] = {{"0", 1, "No board could be opened"}, {"100000", 0, "capture complete"}};
+    VirtualClock clock;
+    SimDriver sim{{1, SimBoot::Current, 0.0}, clock};
+    const std::uint64_t firstLook = sim.board(0).chip().cycles();
+    Watch watch{sim};
+    TempLockDir dir;
+    cli::BoardCaptureRequest request;
+    request.output = dir.path / "x.wfa";
+    request.lockDirectory = dir.path;
+    request.pollInterval = 10ms;
+    auto capture = std::make_unique<Capture>();
+    capture->settings.triggerProbe = 15; // 100 MHz, HDL: complete at the first poll
+    std::ostringstream out, err;
+    EXPECT_EQ(cli::RunBoardCapture(watch, *capture, FirmwareImage(), request, clock, out, err), 0)
+        << err.str();
+    const auto ms = [&](std::uint64_t cycle) {
+        return static_cast<double>(cycle - firstLook) /
+               static_cast<double>(kCyclesPerSecond / 1000);
+    };
+    return {ms(watch.begin), ms(watch.end)};
+}
+
+// The by-hand unplug: the board leaves the bus at the given board time, before the connect,
+// during the wait or half-way through the read-out, and the capture says so at once, with
+// the driver's word for it, instead of waiting out its timeout or blaming the trigger.
+TEST(Processes, UnplugOptionPullsTheCable) {
+    const auto [begin, end] = ReadOutSpanMs();
+    ASSERT_GE(end - begin, 2.0) << "the read-out is too short to unplug in";
+    const std::string readOut = std::to_string(static_cast<long>((begin + end) / 2));
+    const std::string offBus = "(simulated board instance 0 is off the bus: its cable was pulled)";
+    struct Case {
+        const char* what;
+        std::string after;
+        const char* speed;
+        const char* rate;
+        int status;
+        std::string saying;
+    };
+    const Case cases[] = {
+        {"before the connect", "0", "0", "100MHz", 1, "No board could be opened"},
+        {"never", "100000", "0", "100MHz", 0, "capture complete"},
+        {"during the wait", "1500", "1", "1KHz", 1,
+         "3 status queries in a row got no answer: the board stopped answering or left the bus " +
+             offBus + "; nothing was saved"},
+        {"during the read-out", readOut, "0", "100MHz", 1,
+         "reading it out of board instance 0 failed or came back short " + offBus +
+             "; nothing was saved"},
+    };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         TempLockDir dir;
-        auto args = CaptureArgs("u.wfa", "1", "0", "100MHz");
-        args.insert(args.end(), {"--sim-unplug-after-ms", c.after, "--timeout", "5"});
+        auto args = CaptureArgs("u.wfa", "1", c.speed, c.rate);
+        args.insert(args.end(), {"--sim-unplug-after-ms", c.after, "--timeout", "60"});
+        const auto started = std::chrono::steady_clock::now();
         const pid_t pid = Start(dir.path, "u", args);
         EXPECT_EQ(Wait(pid, 30s), c.status) << c.after;
-        EXPECT_NE(ReadFile(dir.path / "u.err").find(c.saying), std::string::npos)
-            << ReadFile(dir.path / "u.err");
+        const std::string err = ReadFile(dir.path / "u.err");
+        EXPECT_NE(err.find(c.saying), std::string::npos) << err;
+        EXPECT_EQ(err.find("trigger condition"), std::string::npos) << err;
+        // Nowhere near the 60 s timeout.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 20s) << err;
+        EXPECT_EQ(std::filesystem::exists(dir.path / "u.wfa"), c.status == 0);
     }
 }
 

@@ -3,6 +3,7 @@
 // the previous capture whole, and once the board is plugged in again the next START
 // connects it again and captures.
 
+#include "cable_cutter.h"
 #include "cli/board_session.h"
 #include "device/capture_cycle.h"
 #include "device/capture_protocol.h"
@@ -78,6 +79,96 @@ TEST(Unplug, CommandLineAtEveryStage) {
         }
         bench.sim.Replug(0);
         ASSERT_EQ(CliCapture(bench, *capture, &err), 0) << err;
+        EXPECT_TRUE(IsWholeCounterCapture(capture->samples, capture->settings.unfilledPairs));
+    }
+}
+
+// The cable pulled during the wait, between the wait and the read-out, and during the
+// read-out: the command line stops at once, with the driver's word for it, never blames
+// the trigger, writes nothing and keeps the capture it held; the board captures once it
+// is back.
+TEST(Unplug, CommandLineDuringTheWaitTheReadOutAndBetween) {
+    struct Case {
+        const char* what;
+        CutStage stage;
+        double speed;
+        std::int64_t unplugAfterMs;
+        ComboSelections settings; // rate, position, condition, probe
+        const char* says;
+        std::chrono::milliseconds most; // program time from the start to the exit
+    } cases[] = {
+        // What `--sim-speed 1 --rate 1KHz --probe HDL --sim-unplug-after-ms 1500` does.
+        {"wait, board time running",
+         CutStage::Never,
+         1.0,
+         1500,
+         {14, 0, 0, 15},
+         "3 status queries in a row got no answer: the board stopped answering or left the bus",
+         std::chrono::milliseconds(1500 + 4 * kPollIntervalMs)},
+        // At 50 MHz bit 0 never changes between samples: the trigger never comes.
+        {"wait, trigger never met",
+         CutStage::Wait,
+         0.0,
+         -1,
+         {1, 0, 0, 0},
+         "3 status queries in a row got no answer: the board stopped answering or left the bus",
+         std::chrono::milliseconds(5 * kPollIntervalMs)},
+        {"between",
+         CutStage::Between,
+         0.0,
+         -1,
+         {0, 0, 0, 15},
+         "the capture completed but reading it out of board instance 0 failed",
+         std::chrono::milliseconds(kPollIntervalMs)},
+        {"read-out",
+         CutStage::ReadOut,
+         0.0,
+         -1,
+         {0, 0, 0, 15},
+         "the capture completed but reading it out of board instance 0 failed",
+         std::chrono::milliseconds(kPollIntervalMs)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        VirtualClock clock;
+        SimDriver sim{{1, SimBoot::Current, c.speed, c.unplugAfterMs}, clock};
+        CableCutter cutter{sim, c.stage};
+        TempLockDir dir;
+        cli::BoardCaptureRequest request;
+        request.output = dir.path / "x.wfa";
+        request.lockDirectory = dir.path;
+        if (c.speed == 0.0) {
+            request.pollInterval = std::chrono::milliseconds(kPollIntervalMs);
+        }
+        auto capture = PreviousCapture();
+        capture->settings.rateIndex = c.settings.rateIndex;
+        capture->settings.triggerPosition = c.settings.triggerPosition;
+        capture->settings.triggerCondition = c.settings.triggerCondition;
+        capture->settings.triggerProbe = c.settings.triggerProbe;
+        std::ostringstream out, errors;
+        const int status =
+            cli::RunBoardCapture(cutter, *capture, FirmwareImage(), request, clock, out, errors);
+        const std::string err = errors.str();
+        EXPECT_EQ(status, 1) << err;
+        EXPECT_TRUE(c.stage == CutStage::Never || cutter.cut());
+        EXPECT_NE(err.find(c.says), std::string::npos) << err;
+        EXPECT_NE(err.find("(simulated board instance 0 is off the bus: its cable was pulled)"),
+                  std::string::npos)
+            << err;
+        EXPECT_EQ(err.find("trigger condition"), std::string::npos) << err;
+        EXPECT_LE(clock.now, c.most) << err;
+        EXPECT_FALSE(std::filesystem::exists(request.output));
+        EXPECT_FALSE(std::filesystem::exists(dir.path / "x.wfd"));
+        EXPECT_TRUE(IsPreviousCapture(capture->samples));
+
+        if (c.speed != 0.0) {
+            continue; // a 1 kHz capture on a running board takes 33 s of board time
+        }
+        sim.Replug(0);
+        CounterSettings(capture->settings);
+        ASSERT_EQ(cli::RunBoardCapture(sim, *capture, FirmwareImage(), request, clock, out, errors),
+                  0)
+            << errors.str();
         EXPECT_TRUE(IsWholeCounterCapture(capture->samples, capture->settings.unfilledPairs));
     }
 }

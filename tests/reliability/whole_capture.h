@@ -36,8 +36,7 @@ inline void CounterSettings(CaptureSettings& s) {
             return false;
         }
     }
-    // A lone missing sample may follow the cleared pairs, so the check starts one later.
-    for (std::size_t i = cleared + 1; i + 1 < samples; ++i) {
+    for (std::size_t i = cleared; i + 1 < samples; ++i) {
         if (((SampleAt(bytes, i + 1) - SampleAt(bytes, i)) & 0xFFFF) != 1) {
             return false;
         }

@@ -6,6 +6,7 @@
 #include "device/capture_protocol.h"
 #include "device/firmware_loader.h"
 #include "firmware/image.h"
+#include "sim/capture_logic.h"
 #include "sim/signal_generator.h"
 #include "sim_fixture.h"
 
@@ -78,10 +79,10 @@ TEST_P(SimCapture, CounterTriggerAndUnfilledGroups) {
         ASSERT_EQ(Sample(*capture, i), 0u) << "sample " << i;
     }
 
-    // The counter: neighbours differ by the period in 10 ns steps. A lone missing sample
-    // may follow the cleared pairs, so the check starts one later.
+    // The counter: neighbours differ by the period in 10 ns steps, from the first sample
+    // after the cleared pairs on.
     const std::uint32_t step = static_cast<std::uint32_t>(kRatePeriodNs[c.rate] / kCounterStepNs);
-    for (std::size_t i = 2 * unfilled + 1; i + 1 < kLogicSamples; ++i) {
+    for (std::size_t i = 2 * unfilled; i + 1 < kLogicSamples; ++i) {
         ASSERT_EQ((Sample(*capture, i + 1) - Sample(*capture, i)) & 0xFFFF, step & 0xFFFF)
             << "samples " << i << " and " << i + 1;
     }
@@ -115,6 +116,8 @@ INSTANTIATE_TEST_SUITE_P(
         CaptureCase{"HdlTop100MHz", 0, 0, 0, 15, true, 12},
         CaptureCase{"HdlCenter1MHz", 10, 1, 2, 15, true, 8189},
         CaptureCase{"HdlLast1KHz", 14, 2, 0, 15, true, 16364},
+        // The trigger on the first or second sample: 23 or 22 samples before it are missing.
+        CaptureCase{"RisingProbe0At100MHzTop", 0, 0, 0, 0, true, std::nullopt},
         CaptureCase{"RisingProbe3At10MHzCenter", 5, 1, 0, 3, true, std::nullopt},
         CaptureCase{"FallingProbe14At16_6MHzLast", 3, 2, 1, 14, true, std::nullopt},
         CaptureCase{"HighProbe7At3_84MHzTop", 8, 0, 2, 7, true, std::nullopt},
@@ -123,6 +126,73 @@ INSTANTIATE_TEST_SUITE_P(
         // At 50 MHz bit 0 of the counter never changes between samples: no edge, ever.
         CaptureCase{"NoEdgeOnAliasedBit", 1, 0, 0, 0, false, std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The capture logic on its own, read out as the firmware does: every trigger position, and
+// trigger samples that leave an odd or an even number of samples before it without data.
+// The groups the status line flags are exactly those holding a sample without data.
+TEST(CaptureLogicUnfilled, EverySampleAboveTheFlaggedGroupsIsData) {
+    constexpr std::uint64_t kPeriodNs = 10; // 100 MHz: one counter step a sample
+    for (std::uint8_t position = 0; position < kTriggerIndex.size(); ++position) {
+        // Rising edges of counter bit p come every 2^(p+1) samples: starting at each phase
+        // puts the trigger on every sample from 1 to 2^(p+1).
+        for (std::uint8_t probe : {0, 1, 5}) {
+            const std::uint64_t phases = std::uint64_t{2} << probe;
+            bool sawOdd = false, sawEven = false;
+            for (std::uint64_t phase = 0; phase < phases; ++phase) {
+                SCOPED_TRACE("position " + std::to_string(position) + ", probe " +
+                             std::to_string(probe) + ", phase " + std::to_string(phase));
+                CaptureLogic logic;
+                logic.SetMode(0, 0);
+                logic.WriteStrobe(static_cast<std::uint8_t>(position)); // 100 MHz
+                logic.SetMode(2, 0);
+                logic.WriteStrobe(static_cast<std::uint8_t>(probe << 2)); // rising
+                // Counter values well away from 0, so a sample without data (0) never
+                // passes for one.
+                const std::uint64_t start = 1000 * kPeriodNs + phase * kPeriodNs;
+                logic.SetMode(4, start);
+                const auto done = logic.CompletionNs();
+                ASSERT_TRUE(done.has_value());
+                logic.SetMode(6, *done);
+
+                std::vector<std::uint32_t> samples(kLogicSamples, 0);
+                std::uint32_t flagged = 0;
+                for (std::size_t byte = 0; byte < kLogicBytes; ++byte) {
+                    samples[byte / 4] |= std::uint32_t{logic.ReadStrobe()} << (8 * (byte % 4));
+                    if (byte % 8 == 7 && !logic.StatusLine(*done)) {
+                        ++flagged;
+                    }
+                }
+                EXPECT_EQ(flagged, logic.unfilledGroups());
+                ASSERT_LE(2 * flagged, kLogicSamples);
+
+                // The trigger sample stands at its index and is a rising edge of the probe.
+                const std::size_t t = kTriggerIndex[position];
+                const auto counter = [&](std::size_t i) { return samples[i] & 0xFFFF; };
+                ASSERT_GE(t, 2 * flagged);
+                EXPECT_EQ((counter(t) >> probe) & 1, 1U);
+                // The samples taken before the trigger: from the start to the trigger, by
+                // the counter (the first sample is taken at the start, on a clock edge).
+                const std::size_t taken = (counter(t) - start / kPeriodNs) & 0xFFFF;
+                const std::size_t without = t > taken ? t - taken : 0;
+                (without % 2 == 1 ? sawOdd : sawEven) = true;
+                if (without < t) {
+                    EXPECT_EQ((counter(t - 1) >> probe) & 1, 0U);
+                }
+                // Everything from the first data sample on is the counter, step by step.
+                for (std::size_t i = 2 * flagged; i < kLogicSamples; ++i) {
+                    ASSERT_EQ(counter(i), (counter(t) + i - t) & 0xFFFF) << "sample " << i;
+                }
+                // Flagged: the groups holding a sample without data, and no more.
+                EXPECT_EQ(2 * flagged, (without + 1) / 2 * 2);
+                for (std::size_t i = 0; i < 2 * flagged; ++i) {
+                    ASSERT_EQ(samples[i], 0U) << "sample " << i;
+                }
+            }
+            EXPECT_TRUE(sawEven);
+            EXPECT_TRUE(sawOdd);
+        }
+    }
+}
 
 } // namespace
 } // namespace pulsara::test

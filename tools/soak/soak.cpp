@@ -102,7 +102,10 @@ int main(int argc, char** argv) {
             }
             if (!done) {
                 ++failed;
-                (void)StartStop(cycle, link, *capture, combos);
+                // STOP, unless the cycle gave up by itself (a board that left the bus).
+                if (cycle.captureArmed == 1) {
+                    (void)StartStop(cycle, link, *capture, combos);
+                }
             }
             if (n == 100) {
                 afterWarmUp = ResidentKib();

@@ -8,14 +8,23 @@
 #include "device/device_link.h"
 #include "device/firmware_loader.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
+#include <string>
 
 namespace pulsara {
 
 inline constexpr int kPollIntervalMs = 400;
+// A board whose status queries go unanswered this many times in a row has stopped
+// answering or left the bus, and the capture is given up. One miss can be a timeout the
+// board recovers from.
+inline constexpr int kUnansweredPollsForBoardLost = 3;
+// How long a capture may wait, beyond the time a whole memory takes at its rate, before the
+// user is told that its trigger has not come yet.
+inline constexpr std::chrono::milliseconds kTriggerNoticeAfter{3000};
 
 // Where the view is put after a completed capture, so the trigger stands in its fixed
 // column: TOP at the range's minimum, CENTER at -17, LAST at the maximum. Any other
@@ -41,6 +50,11 @@ struct CaptureCycle {
     ~CaptureCycle();
 
     std::int32_t captureArmed = 0; // 1 from START until read out or given up
+    // What the running capture was started with (a LOAD while armed changes the settings,
+    // not the capture on the board).
+    CaptureSettings armedWith;
+    int polls = 0;           // status queries since START
+    int unansweredPolls = 0; // status queries in a row that got no answer
     // A poll failed half-way: replies may wait on the pipe and must go before the next
     // command, or they would be taken for its answer.
     bool repliesPending = false;
@@ -86,17 +100,32 @@ struct TickResult {
     PollResult poll = PollResult::NotComplete; // meaningful when polled
     bool polled = false;                       // the cycle was armed: one status query went out
     std::int32_t horizontalPos = 0; // where the view goes now (unchanged unless Complete)
+    // The status query went unanswered kUnansweredPollsForBoardLost times in a row: the
+    // board stopped answering or left the bus, and the cycle has disarmed.
+    bool boardLost = false;
 
     [[nodiscard]] bool completed() const { return polled && poll == PollResult::Complete; }
     [[nodiscard]] bool disarmed() const {
-        return polled && (poll == PollResult::Complete || poll == PollResult::ReadOutFailed);
+        return polled &&
+               (poll == PollResult::Complete || poll == PollResult::ReadOutFailed || boardLost);
     }
 };
 
 // OnTimer: while armed, one poll. A completed read-out replaces the samples and the
 // unfilled count and moves the view by triggerPosition; a failed one disarms and keeps the
-// previous capture whole. Unarmed, nothing is sent.
+// previous capture whole, and so does a board that no longer answers (boardLost). Unarmed,
+// nothing is sent.
 [[nodiscard]] TickResult CaptureTick(CaptureCycle& cycle, DeviceLink& link, Capture& capture,
                                      std::int32_t horizontalPos);
+
+// Whether a capture armed for `armedFor` without completing should tell the user that its
+// trigger has not come: after kTriggerNoticeAfter plus the time the memory takes to fill
+// at the rate (at 1KHz a capture needs 33 s whatever the trigger does).
+[[nodiscard]] bool TriggerNoticeDue(const CaptureCycle& cycle, std::chrono::milliseconds armedFor);
+// "the trigger has not been met after 5 s: still waiting for a rising edge on PROBE00"
+[[nodiscard]] std::string TriggerWaitText(const CaptureSettings& armedWith,
+                                          std::chrono::milliseconds armedFor);
+// "3 status queries in a row got no answer: the board stopped answering or left the bus"
+[[nodiscard]] std::string BoardLostText();
 
 } // namespace pulsara

@@ -27,6 +27,7 @@ public:
     [[nodiscard]] std::string DescribeInstance(int instance) override {
         return inner_.DescribeInstance(instance);
     }
+    [[nodiscard]] std::string TakeError() override { return inner_.TakeError(); }
 
     // I/O controls seen so far, the spoilt one included.
     [[nodiscard]] std::uint32_t calls() const { return calls_; }

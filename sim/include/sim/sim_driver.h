@@ -25,6 +25,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace pulsara {
@@ -61,6 +62,9 @@ public:
     IoResult IoControl(DriverHandle handle, std::uint32_t code, std::span<const std::uint8_t> input,
                        std::span<std::uint8_t> output) override;
     [[nodiscard]] std::string DescribeInstance(int instance) override;
+    // Why a call failed when the board was off the bus or the handle dead; transfers the
+    // firmware did not answer report nothing here.
+    [[nodiscard]] std::string TakeError() override { return std::exchange(error_, {}); }
 
     // --- tests and tools ------------------------------------------------------------------
     [[nodiscard]] const SimOptions& options() const { return options_; }
@@ -104,6 +108,12 @@ private:
     };
     std::map<DriverHandle, OpenHandle> open_;
     DriverHandle nextHandle_ = 1;
+    std::string error_;
+    void NoteError(std::string text) {
+        if (error_.empty()) {
+            error_ = std::move(text);
+        }
+    }
 };
 
 } // namespace pulsara
