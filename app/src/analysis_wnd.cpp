@@ -28,6 +28,12 @@ std::string NameAsText(std::string_view bytes) {
     return DecodeShiftJis(bytes).toStdString();
 }
 
+// The status line when the pointer is over no channel row.
+QString Hint() {
+    return CAnalysisWnd::tr("Wheel: zoom   drag: pan   click: cursor A, right click: B   "
+                            "+ - 0 Home End T");
+}
+
 } // namespace
 
 CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
@@ -74,8 +80,7 @@ CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
 
     status_ = new QLabel(this);
     status_->setTextFormat(Qt::PlainText);
-    status_->setText(tr("Wheel: zoom   drag: pan   click: cursor A, right click: B   "
-                        "+ - 0 Home End T"));
+    status_->setText(Hint());
     top->addWidget(status_);
 
     connect(zoomIn, &QPushButton::clicked, this,
@@ -169,6 +174,8 @@ void CAnalysisWnd::UpdateCursorText() {
 void CAnalysisWnd::OnHover(int row, double sample) {
     const int channelRows = std::clamp(capture_.channels.rowCount, 0, kMaxRows);
     if (row < 0 || row >= channelRows) {
+        // What the last channel row said does not hold here.
+        status_->setText(Hint());
         QToolTip::hideText();
         return;
     }

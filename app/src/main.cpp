@@ -4,6 +4,7 @@
 #include "app/about_dlg.h"
 #include "app/viewer_app.h"
 #include "app/viewer_services.h"
+#include "device/instance_claim.h"
 #include "device/libusb_driver.h"
 #include "sim/sim_driver.h"
 
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    pulsara::ExportRuntimeDirectory();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("pulsara"));
     QApplication::setWindowIcon(pulsara::ProgramIcon());

@@ -5,6 +5,7 @@
 #include "capture/capture_files.h"
 #include "cli/commands.h"
 #include "cli/startup.h"
+#include "device/instance_claim.h"
 #include "text_codec.h"
 #include "view/analysis_scene.h"
 #include "view/change_table.h"
@@ -49,6 +50,7 @@ std::unique_ptr<QGuiApplication> EnsureGuiApplication() {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    ExportRuntimeDirectory();
     static int argc = 1;
     static char name[] = "pulsara-cli";
     static char* argv[] = {name, nullptr};

@@ -25,6 +25,19 @@ std::filesystem::path DefaultLockDirectory() {
     return dir;
 }
 
+bool ExportRuntimeDirectory(const std::filesystem::path& dir) {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+        return false;
+    }
+    // Qt wants its runtime folder private; one it would have to fix, it warns about.
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+        (st.st_mode & 07777) != 0700) {
+        return false;
+    }
+    return ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1) == 0;
+}
+
 std::filesystem::path ClaimLockPath(const std::filesystem::path& dir, int instance) {
     return dir / ("pulsara-ezusb-" + std::to_string(instance) + ".lock");
 }

@@ -1,21 +1,29 @@
 // The analysis window over the main window's capture: it opens from the main window, shows
 // each completed or loaded capture at once, zooms by key, shows decoder errors in their row,
-// and never changes the main window.
+// measures under the pointer over channel rows only, and never changes the main window.
 
+#include "analysis/measure.h"
 #include "app/analysis_view_widget.h"
 #include "app/analysis_wnd.h"
 #include "app/decoder_runner.h"
 #include "app/view_frame.h"
 #include "capture/capture_files.h"
+#include "capture/definition_text.h"
+#include "view/hover_text.h"
 #include "viewer_test_support.h"
 
+#include <QApplication>
 #include <QImage>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
+#include <QToolTip>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 namespace pulsara::test {
 
@@ -101,6 +109,111 @@ private slots:
         QCOMPARE(dlg.size(), mainSize);
         QCOMPARE(dlg.grab().toImage(), mainBefore);
         std::filesystem::remove_all(dir);
+    }
+
+    // Hovering measures over channel rows only: a trace gives its level and pulse, a bus its
+    // value; a decoder row, the space below the rows, the names, the ruler, the overview
+    // and leaving the view give none, and take back what the last trace row said.
+    void hoverMeasuresOverChannelRowsOnly() {
+        auto capture = std::make_unique<Capture>();
+        std::string definition = "#SYSPARM 5,0,0,15,0,0\r\nTRACE\t0\r\nBUS\t1,2,3,4\r\n";
+        for (int p = 5; p < 32; ++p) {
+            definition += "P" + std::to_string(p) + "\t" + std::to_string(p) + "\r\n";
+        }
+        SetDefinitionText(definition, *capture);
+        QCOMPARE(capture->channels.rowCount, 29);
+        // Probe 0 high for 30 samples of every 100; the bus reads A (probes 2 and 4 high).
+        for (int s = 0; s < kSampleCount; ++s) {
+            const std::uint8_t trace = s % 100 < 30 ? 0x01 : 0x00;
+            capture->samples[static_cast<std::size_t>(s) * 4] = trace | 0x14;
+        }
+        CAnalysisWnd wnd(*capture);
+        wnd.resize(900, 900);
+        wnd.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&wnd));
+        wnd.AddDecoder("nosuchdecoder:rx=TRACE"); // its row comes right below the channels
+        QTRY_VERIFY(!wnd.decoderRunner().Busy());
+        QCOMPARE(wnd.decoderRows().size(), std::size_t{1});
+        auto& view = wnd.view();
+        QTRY_VERIFY(view.layout().VisibleRows() > 31);      // all 30 rows and space below
+        view.setWindow({1100.0, 4.0, view.window().width}); // 4 pixels a sample
+        const QString hint = wnd.statusLine().text();
+
+        const auto hover = [&view](QPoint at) {
+            QMouseEvent move(QEvent::MouseMove, at, view.mapToGlobal(at), Qt::NoButton,
+                             Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(&view, &move);
+        };
+        const auto rowY = [&view](int row) {
+            return view.layout().RowTop(row - view.firstRow()) + 8;
+        };
+        const int x = AnalysisLayout::kTraceLeft + static_cast<int>(view.window().XOf(1234)) + 2;
+        // Rows 2 on are P5 to P31, one probe each.
+        const auto measured = [&](int row) {
+            const int probe = row == 0 ? 0 : row + 3;
+            const std::string name = row == 0 ? "TRACE" : "P" + std::to_string(probe);
+            const auto m = analysis::MeasureAt(*capture, {name, probe}, 1234);
+            return m ? QString::fromStdString(MeasurementText(name, *m)) : QString();
+        };
+        const QString traceText = measured(0);
+        QVERIFY(traceText.startsWith(QStringLiteral("TRACE #1234 low   pulse ")));
+
+        struct Case {
+            const char* what;
+            std::function<void()> go; // moves the pointer there
+            QString text;             // empty: no measurement
+        };
+        const auto to = [&](QPoint p) { return [&, p] { hover(p); }; };
+        const auto at = [&](int row) { return [&, row] { hover({x, rowY(row)}); }; };
+        const std::vector<Case> unscrolled = {
+            {"trace", at(0), traceText},
+            {"bus", at(1), QStringLiteral("BUS #1234 = A")},
+            {"last channel row", at(28), measured(28)},
+            {"decoder row", at(29), {}},
+            {"below the rows", at(30), {}},
+            {"names", to({20, rowY(0)}), {}},
+            {"ruler", to({x, AnalysisLayout::kRulerTextTop}), {}},
+            {"overview", to({x, AnalysisLayout::kOverviewTop + 5}), {}},
+            {"left the view",
+             [&] {
+                 QEvent leave(QEvent::Leave);
+                 QApplication::sendEvent(&view, &leave);
+             },
+             {}},
+        };
+        const auto check = [&](int measuredRow, const std::vector<Case>& cases) {
+            for (const Case& c : cases) {
+                at(measuredRow)(); // a measurement the next place must not leave standing
+                QCOMPARE(wnd.statusLine().text(), measured(measuredRow));
+                c.go();
+                const QString status = wnd.statusLine().text();
+                if (c.text.isEmpty()) {
+                    QVERIFY2(status == hint, c.what);
+                    QTRY_VERIFY2(!QToolTip::isVisible(), c.what);
+                } else {
+                    QVERIFY2(status == c.text, qPrintable(QString(c.what) + ": " + status));
+                    QVERIFY2(QToolTip::isVisible() && QToolTip::text() == c.text, c.what);
+                }
+            }
+        };
+        check(0, unscrolled);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+
+        wnd.resize(900, 500);
+        QTRY_VERIFY(view.layout().VisibleRows() < 25);
+        wnd.rowBar().setValue(wnd.rowBar().maximum());
+        const int first = view.firstRow();
+        QCOMPARE(first, 30 - view.layout().VisibleRows());
+        QVERIFY(first > 2);
+        // Scrolled so that the decoder row is the last one in view.
+        check(first, {
+                         {"scrolled: first row in view", at(first), measured(first)},
+                         {"scrolled: last channel row", at(28), measured(28)},
+                         {"scrolled: decoder row", at(29), {}},
+                     });
+        QToolTip::hideText();
     }
 };
 

@@ -1,5 +1,7 @@
 // One executable for the window tests; each Qt Test class runs in turn.
 
+#include "device/instance_claim.h"
+
 #include <QApplication>
 
 int RunStartupTests(int argc, char** argv);
@@ -8,6 +10,7 @@ int RunAnalysisTests(int argc, char** argv);
 int RunViewerFaultsTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
+    pulsara::ExportRuntimeDirectory();
     QApplication application(argc, argv);
     int failures = 0;
     failures += RunStartupTests(argc, argv);

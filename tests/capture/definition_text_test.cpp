@@ -3,12 +3,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
+#include <iterator>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <variant>
 #include <vector>
 
 namespace pulsara {
@@ -213,6 +221,86 @@ TEST(Samples, ReadsStayInsideTheMemory) {
     EXPECT_EQ(SampleWord(capture->samples, -1), 0U);
 }
 
+// What LoadDefinitionFile did, as the parent process sees it.
+struct LoadOutcome {
+    DefinitionFileLoad::Source source = DefinitionFileLoad::Source::ReadFromFile;
+    std::string warning;
+    int rowCount = 0;
+};
+
+constexpr uid_t kNobody = 65534;
+
+// LoadDefinitionFile on `dir` as a user whom file permissions bind. Root reads and writes
+// past permission bits, so as root `dir` and everything in it is handed to uid 65534 and
+// the load runs in a child process that has dropped to that user for good.
+std::variant<LoadOutcome, std::string> LoadAsUnprivilegedUser(const std::filesystem::path& dir) {
+    const auto load = [&dir] {
+        auto capture = std::make_unique<Capture>();
+        const DefinitionFileLoad result = LoadDefinitionFile(*capture, dir);
+        return LoadOutcome{result.source, result.warning, capture->channels.rowCount};
+    };
+    if (::geteuid() != 0) {
+        return load();
+    }
+    for (const auto& path : {dir, dir / "def.txt"}) {
+        if (::lchown(path.c_str(), kNobody, kNobody) != 0 && errno != ENOENT) {
+            return "chown " + path.string() + ": " + std::strerror(errno);
+        }
+    }
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) {
+        return std::string("pipe: ") + std::strerror(errno);
+    }
+    const pid_t child = ::fork();
+    if (child < 0) {
+        return std::string("fork: ") + std::strerror(errno);
+    }
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        std::string report;
+        struct stat folder {};
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+            report = std::string("cannot drop to uid 65534: ") + std::strerror(errno);
+        } else if (::setuid(0) == 0 || ::geteuid() == 0) {
+            report = "uid 65534 could become root again";
+        } else if (::stat(dir.c_str(), &folder) != 0) {
+            report = "uid 65534 cannot reach " + dir.string() +
+                     "; set TMPDIR to a folder every user can reach";
+        } else {
+            const LoadOutcome outcome = load();
+            report = std::to_string(static_cast<int>(outcome.source)) + "\n" +
+                     std::to_string(outcome.rowCount) + "\n" + outcome.warning;
+        }
+        const bool sent = ::write(pipeFds[1], report.data(), report.size()) ==
+                          static_cast<ssize_t>(report.size());
+        ::_exit(sent ? 0 : 1);
+    }
+    ::close(pipeFds[1]);
+    std::string report;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno != EINTR) {
+            break;
+        }
+        report.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return "the unprivileged child failed: " + report;
+    }
+    LoadOutcome outcome;
+    std::istringstream lines(report);
+    int source = -1;
+    if (!(lines >> source >> outcome.rowCount) || source < 0 || source > 2) {
+        return report;
+    }
+    outcome.source = static_cast<DefinitionFileLoad::Source>(source);
+    lines.ignore(1);
+    std::getline(lines, outcome.warning, '\0');
+    return outcome;
+}
+
 class DefinitionFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -243,28 +331,26 @@ TEST_F(DefinitionFileTest, MissingFileIsCreatedWithTheDefaultText) {
 }
 
 TEST_F(DefinitionFileTest, UnwritableFolderFallsBackToTheDefaultInMemory) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "root ignores folder permissions";
-    }
     ::chmod(dir_.c_str(), 0555);
-    auto capture = std::make_unique<Capture>();
-    const auto load = LoadDefinitionFile(*capture, dir_);
+    const auto loaded = LoadAsUnprivilegedUser(dir_);
+    ASSERT_TRUE(std::holds_alternative<LoadOutcome>(loaded)) << std::get<std::string>(loaded);
+    const auto& load = std::get<LoadOutcome>(loaded);
     EXPECT_EQ(load.source, DefinitionFileLoad::Source::DefaultInMemory);
-    EXPECT_NE(load.warning.find("def.txt"), std::string::npos);
-    EXPECT_EQ(capture->channels.rowCount, 32);
+    EXPECT_NE(load.warning.find((dir_ / "def.txt").string()), std::string::npos) << load.warning;
+    EXPECT_EQ(load.rowCount, 32);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "def.txt"));
 }
 
 TEST_F(DefinitionFileTest, UnreadableFileIsKeptAndTheDefaultUsedInMemory) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "root reads any file";
-    }
     std::ofstream(dir_ / "def.txt", std::ios::binary) << "MINE 3\r\n";
     ::chmod((dir_ / "def.txt").c_str(), 0200);
-    auto capture = std::make_unique<Capture>();
-    EXPECT_EQ(LoadDefinitionFile(*capture, dir_).source,
-              DefinitionFileLoad::Source::DefaultInMemory);
+    const auto loaded = LoadAsUnprivilegedUser(dir_);
+    ASSERT_TRUE(std::holds_alternative<LoadOutcome>(loaded)) << std::get<std::string>(loaded);
+    EXPECT_EQ(std::get<LoadOutcome>(loaded).source, DefinitionFileLoad::Source::DefaultInMemory);
+    EXPECT_EQ(std::get<LoadOutcome>(loaded).rowCount, 32);
     ::chmod((dir_ / "def.txt").c_str(), 0600);
-    EXPECT_EQ(std::filesystem::file_size(dir_ / "def.txt"), 8U);
+    std::ifstream kept(dir_ / "def.txt", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "MINE 3\r\n");
 }
 
 TEST_F(DefinitionFileTest, FolderNamedDefTxtFallsBackToTheDefaultInMemory) {

@@ -134,6 +134,67 @@ TEST(InstanceClaim, LockFolderIsTheRuntimeDirOrAPrivateOneOfThisUser) {
     EXPECT_EQ(st.st_mode & 0777, 0700U);
 }
 
+TEST(InstanceClaim, OnlyAPrivateFolderOfThisUserBecomesTheRuntimeDirWhenItIsUnset) {
+    test::TempDir dir;
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    const std::string before = saved ? saved : "";
+    const auto folder = [&](const char* name, std::filesystem::perms mode) {
+        const auto path = dir.path() / name;
+        std::filesystem::create_directory(path);
+        std::filesystem::permissions(path, mode);
+        return path;
+    };
+    using std::filesystem::perms;
+    const auto own = folder("own", perms::owner_all);
+    const auto readable =
+        folder("readable", perms::owner_all | perms::group_read | perms::group_exec |
+                               perms::others_read | perms::others_exec);
+    const auto open = folder("open", perms::all);
+    const auto link = dir.path() / "link";
+    std::filesystem::create_directory_symlink(own, link);
+    const auto file = dir.path() / "file";
+    { std::ofstream(file) << "x"; }
+    const auto others = folder("others", perms::owner_all);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(others.c_str(), 65534, 65534), 0);
+    }
+    struct Case {
+        std::optional<std::string> runtime; // XDG_RUNTIME_DIR before
+        std::filesystem::path folder;
+        bool exported;
+    };
+    const Case cases[] = {
+        {std::nullopt, own, true},      {"", own, true},
+        {"/run/user/1000", own, false}, {std::nullopt, readable, false},
+        {std::nullopt, open, false},    {std::nullopt, link, false},
+        {std::nullopt, file, false},    {std::nullopt, dir.path() / "missing", false},
+        {std::nullopt, others, !root},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder.string() + " with " + c.runtime.value_or("unset"));
+        if (c.runtime) {
+            ::setenv("XDG_RUNTIME_DIR", c.runtime->c_str(), 1);
+        } else {
+            ::unsetenv("XDG_RUNTIME_DIR");
+        }
+        EXPECT_EQ(ExportRuntimeDirectory(c.folder), c.exported);
+        const char* now = std::getenv("XDG_RUNTIME_DIR");
+        EXPECT_EQ(std::string(now ? now : "unset"),
+                  c.exported ? c.folder.string() : c.runtime.value_or("unset"));
+    }
+    // Unset, the claims' own folder is taken, so they stay where they were.
+    ::unsetenv("XDG_RUNTIME_DIR");
+    const auto claims = DefaultLockDirectory();
+    EXPECT_TRUE(ExportRuntimeDirectory());
+    EXPECT_EQ(DefaultLockDirectory(), claims);
+    if (saved) {
+        ::setenv("XDG_RUNTIME_DIR", before.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_RUNTIME_DIR");
+    }
+}
+
 TEST(InstanceClaim, AFolderOthersCouldPlantOrWriteIsRefused) {
     test::TempDir dir;
     const auto open = dir.path() / "open";

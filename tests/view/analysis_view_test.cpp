@@ -249,6 +249,104 @@ TEST(ZoomedRows, BusesShowHexWhereTheBoxIsWideAndHatchWhereTheyChangeFasterThanP
     EXPECT_EQ(hatched, 1);
 }
 
+// Zoomed out, which samples a column holds decides where an edge shows. Column x of a
+// window showing `span` samples from `first` in `width` pixels holds the samples from
+// first + x * span / width (rounded down) to the next column's first, worked out here in
+// whole numbers. An edge on a column's first sample is a line between two steady columns;
+// only an edge after a column's first sample makes it "changed".
+TEST(ZoomedRows, AColumnThatBeginsOnAnEdgeIsSteadyAndTheEdgeIsALineBetweenColumns) {
+    struct Case {
+        int width;
+        int first;
+        int span;   // samples across the width, more than the width
+        int column; // the column whose first sample is the edge
+    };
+    const Case cases[] = {
+        {800, 0, kSampleCount, 325},   // the whole capture: 40.96 samples a column
+        {1000, 0, kSampleCount, 375},  // 32.768
+        {1000, 19000, 3000, 347},      // 3
+        {1200, 4000, 2800, 300},       // 2 1/3
+        {700, 1000, 7000, 123},        // 10
+        {101, 123, 9999, 40},          // 99, where the sample positions do not divide exactly
+        {1600, 32768 - 3201, 3201, 0}, // the edge at the left edge of the window
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << " px, " << c.span << " from " << c.first);
+        const TimeWindow window = ShowSamples(c.width, c.first, c.first + c.span - 1);
+        const auto columnStart = [&](int x) {
+            return c.first + static_cast<int>(std::int64_t{x} * c.span / c.width);
+        };
+        const int edge = columnStart(c.column);
+        auto capture = std::make_unique<Capture>();
+        test::SetHigh(*capture, 0, edge, kSampleCount - 1);     // probe 0 rises on it
+        test::SetHigh(*capture, 1, edge + 1, kSampleCount - 1); // probe 1 one sample later
+        for (int s = 0; s < kSampleCount; ++s) {                // probes 8..15: 5A, then A5
+            const std::uint32_t bus = s < edge ? 0x5AU : 0xA5U;
+            test::SetWord(*capture, s, SampleWord(capture->samples, s) | bus << 8);
+        }
+        const ChangeTable table(capture->samples);
+        const std::vector<Segment> segments = Segments(table, window);
+
+        // Every column holds exactly its samples, and says what they did.
+        ASSERT_EQ(static_cast<int>(segments.size()), c.width);
+        for (int x = 0; x < c.width; ++x) {
+            const Segment& s = segments[static_cast<std::size_t>(x)];
+            const int first = columnStart(x);
+            const int end = columnStart(x + 1);
+            ASSERT_EQ(s.x0, x);
+            ASSERT_EQ(s.x1, x + 1);
+            ASSERT_EQ(s.first, first) << "column " << x;
+            ASSERT_EQ(s.last, end - 1) << "column " << x;
+            ASSERT_EQ(s.firstWord, SampleWord(capture->samples, first)) << "column " << x;
+            ASSERT_EQ(s.lastWord, SampleWord(capture->samples, end - 1)) << "column " << x;
+            ASSERT_EQ(s.changes, WalkChanges(*capture, first + 1, end, ~0U)) << "column " << x;
+        }
+        // The column that begins on the edge is steady at the new level, the one before
+        // it steady at the old; probe 1's edge is inside the column.
+        const Segment& on = segments[static_cast<std::size_t>(c.column)];
+        EXPECT_EQ(on.changes, 0x2U);
+        EXPECT_EQ(on.firstWord & 0xFF01U, 0xA501U);
+        if (c.column > 0) {
+            EXPECT_EQ(segments[static_cast<std::size_t>(c.column) - 1].lastWord, 0x5A00U);
+        }
+
+        // Drawn: no mark, one vertical line at the column's left edge.
+        const RowPicture trace = DrawRow(*capture, window, 0);
+        EXPECT_TRUE(trace.busy.empty());
+        for (int y = 25; y < 40; ++y) {
+            EXPECT_EQ(trace.line.contains({c.column, y}), c.column > 0) << y;
+        }
+        EXPECT_FALSE(trace.line.contains({c.column - 1, 32}));
+        EXPECT_FALSE(trace.line.contains({c.column + 1, 32}));
+
+        // The bus: one boundary line, at the same place, each label at its box's start.
+        RecordingCanvas canvas;
+        const std::vector<std::uint8_t> probes = {8, 9, 10, 11, 12, 13, 14, 15};
+        DrawZoomedBus(canvas, segments, probes, 80, 80 + c.width, 40);
+        std::vector<int> verticals;
+        for (const LineOp& line : canvas.Lines()) {
+            if (line.from.x == line.to.x) {
+                verticals.push_back(line.from.x);
+            }
+        }
+        EXPECT_EQ(verticals, c.column > 0 ? std::vector<int>{80 + c.column} : std::vector<int>{});
+        std::vector<std::pair<std::string, Point>> labels;
+        for (const TextOp& text : canvas.Texts()) {
+            labels.emplace_back(text.bytes, text.at);
+        }
+        std::vector<std::pair<std::string, Point>> expected;
+        if (c.column > 0) {
+            expected.emplace_back("5A", Point{82, 26});
+        }
+        expected.emplace_back("A5", Point{80 + c.column + 2, 26});
+        EXPECT_EQ(labels, expected);
+        EXPECT_FALSE(std::any_of(canvas.Ops().begin(), canvas.Ops().end(), [](const CanvasOp& op) {
+            const auto* fill = std::get_if<FillOp>(&op);
+            return fill != nullptr && fill->colour == kBusHatchColour;
+        }));
+    }
+}
+
 TEST(Cursors, SnapToAnEdgeWithinFivePixelsOtherwiseStayUnderThePointer) {
     auto capture = std::make_unique<Capture>();
     test::SetHigh(*capture, 0, 1000, 1099); // edges at 1000 and 1100

@@ -14,6 +14,13 @@ namespace pulsara {
 // when missing: a fixed name straight in /tmp could be taken first by another user.
 [[nodiscard]] std::filesystem::path DefaultLockDirectory();
 
+// Qt keeps runtime files in $XDG_RUNTIME_DIR and warns on stderr when it is unset (root
+// without a login session, a container). When it is unset or empty this sets it to `dir`,
+// the folder the claims use then, provided `dir` is a real folder of this user with mode
+// 0700: Qt then starts without a word and the claims stay where they were. Call it before
+// the Qt application object is made. False when it left the variable alone.
+bool ExportRuntimeDirectory(const std::filesystem::path& dir = DefaultLockDirectory());
+
 // The lock file of instance n in dir.
 [[nodiscard]] std::filesystem::path ClaimLockPath(const std::filesystem::path& dir, int instance);
 
