@@ -285,8 +285,9 @@ bool CViewerDlg::LoadFrom(const std::filesystem::path& path) {
                                               tr("\n\nNothing was changed."));
             return false;
         }
-        if (!result.warnings.empty()) {
-            notice = QString::fromStdString(result.warnings.front());
+        for (const auto& warning : result.warnings) {
+            notice += (notice.isEmpty() ? QString() : QStringLiteral("; ")) +
+                      QString::fromStdString(warning);
         }
     } else {
         const LoadResult result = LoadCapture(capture_, path);
