@@ -168,8 +168,8 @@ std::optional<std::string> MapChannels(const Metadata& device, long count,
         return Member("metadata") + " names no channel (probe1=...); there are no signals to read";
     }
     std::vector<Channel> order;
-    if (!options.signals.empty()) {
-        for (const auto& wanted : options.signals) {
+    if (!options.names.empty()) {
+        for (const auto& wanted : options.names) {
             const auto found = std::find_if(channels.begin(), channels.end(),
                                             [&](const Channel& c) { return c.name == wanted; });
             if (found == channels.end()) {
@@ -188,7 +188,7 @@ std::optional<std::string> MapChannels(const Metadata& device, long count,
     // A channel keeps its own number as its probe, as sigrok numbers it, while every one
     // has a probe of that number; otherwise they go in order onto probes 0, 1, 2, ...
     const bool ownNumbers =
-        options.signals.empty() &&
+        options.names.empty() &&
         std::all_of(order.begin(), order.end(), [](const Channel& c) { return c.index < 32; });
     std::string leftOut;
     int leftCount = 0;

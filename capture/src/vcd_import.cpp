@@ -353,8 +353,8 @@ private:
         std::vector<int> order;
         std::vector<std::size_t> named; // the variable each --signals name chose
         std::vector<std::string> otherTypes;
-        if (!options_.signals.empty()) {
-            for (const auto& wanted : options_.signals) {
+        if (!options_.names.empty()) {
+            for (const auto& wanted : options_.names) {
                 int code = -1;
                 std::size_t variable = 0;
                 if (auto error = Requested(wanted, code, variable)) {
@@ -435,7 +435,7 @@ private:
             }
             return row;
         };
-        if (!options_.signals.empty()) {
+        if (!options_.names.empty()) {
             // One row per signal named, in the order given, under the name it was given by.
             for (const auto variable : named) {
                 const auto& v = variables_[variable];

@@ -44,7 +44,7 @@ void AddImportCommand(CLI::App& app, CommandContext& context) {
         ->check(CLI::IsMember(ClockRates()));
     cmd->callback([options, &context] {
         ImportOptions request;
-        request.signals = options->signals;
+        request.names = options->signals;
         if (options->rate) {
             request.rateIndex = IndexOfLabel(rateLabels, *options->rate);
         }

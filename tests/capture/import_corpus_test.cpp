@@ -367,7 +367,7 @@ TEST(ImportCorpus, EveryFileImportsWithTheToolsValuesAtEverySample) {
          "sigrok-norate.sr.csv"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.file + std::string(c.options.signals.empty() ? "" : " --signals") +
+        SCOPED_TRACE(c.file + std::string(c.options.names.empty() ? "" : " --signals") +
                      (c.options.rateIndex ? " --rate" : ""));
         auto capture = std::make_unique<Capture>();
         const auto result = ImportCapture(kCorpus / c.file, *capture, c.options);

@@ -37,6 +37,8 @@ TEST(Interop, ExportThenImportGivesBackSamplesRowsAndSettings) {
         {"default rows at 16.6MHz", InteropFormat::Sr, all, 3, false},
         {"default rows on the external clock", InteropFormat::Sr, all, 15, false},
         {"buses at 2MHz", InteropFormat::Sr, kBuses, 9, false},
+        {"rows named as unshown probes are", InteropFormat::Sr,
+         "A\t0\r\nB\t1\r\nP2\t2\r\nP3\t3\r\n", 10, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

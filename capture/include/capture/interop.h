@@ -52,7 +52,7 @@ struct ImportOptions {
     // The signals to read, by name and in this order onto probes 0, 1, 2, ...; empty: the
     // file's signals in declaration order, as many whole ones as fit the 32 probes.
     // A VCD signal may also be named with its scope ("u1.q", "top.u1.q").
-    std::vector<std::string> signals;
+    std::vector<std::string> names;
     // VCD only: sample the file at this rate (index 0..14 of the rate labels), the value at
     // each sample time being the last change at or before it, instead of one sample per
     // time unit.
