@@ -57,8 +57,11 @@ bool IsHigh(char c) {
     return c == '1' || c == 'h' || c == 'H';
 }
 
+// Time stamps of up to 18 digits times a unit in femtoseconds need more than 64 bits.
+__extension__ typedef unsigned __int128 Wide;
+
 // A span of femtoseconds as a person reads it: "40 ns", "1.5 us", "32.768 ps".
-std::string FormatFs(std::uint64_t fs) {
+std::string FormatFs(Wide fs) {
     static constexpr std::pair<std::string_view, std::uint64_t> kUnits[] = {
         {"s", 1000000000000000ULL}, {"ms", 1000000000000ULL}, {"us", 1000000000ULL},
         {"ns", 1000000ULL},         {"ps", 1000ULL},          {"fs", 1ULL},
@@ -73,9 +76,6 @@ std::string FormatFs(std::uint64_t fs) {
     }
     return "0 fs";
 }
-
-// Time stamps of up to 18 digits times a unit in femtoseconds need more than 64 bits.
-__extension__ typedef unsigned __int128 Wide;
 
 std::optional<std::uint64_t> ParseCount(std::string_view digits) {
     if (digits.empty() || digits.size() > 18) {
@@ -665,22 +665,22 @@ private:
         out_.unfilledPairs = static_cast<std::uint16_t>(leadingUnknown_ / 2);
         const std::uint64_t first = origin_.value_or(0);
         if (first != 0) {
-            out_.origin = "the file's time #" + std::to_string(first) +
-                          (unitFs_ != 0 ? " (" + FormatFs(first * unitFs_) + ")" : "");
+            out_.origin =
+                "the file's time #" + std::to_string(first) +
+                (unitFs_ != 0 ? " (" + FormatFs(static_cast<Wide>(first) * unitFs_) + ")" : "");
             out_.warnings.push_back("the file's dump starts at #" + std::to_string(first) +
                                     "; that is sample 0");
         }
         if (cutLine_ != 0) {
-            const std::uint64_t unit = unitFs_ == 0 ? 1 : unitFs_;
             const std::uint64_t period = periodFs_ == 0 ? 1 : periodFs_;
-            const auto spanFs = static_cast<std::uint64_t>(SinceOrigin(time_));
+            const Wide spanFs = SinceOrigin(time_);
             std::string text = "the file runs past " + std::to_string(kSampleCount) +
                                " samples (line " + std::to_string(cutLine_) + "); only the first " +
                                std::to_string(kSampleCount) + " were read";
             if (unitFs_ != 0) {
-                text += ": they cover " + FormatFs(period * kSampleCount) + " of the " +
-                        FormatFs(spanFs) + " the file spans (#" + std::to_string(first) + " to #" +
-                        std::to_string(time_) + ")";
+                text += ": they cover " + FormatFs(static_cast<Wide>(period) * kSampleCount) +
+                        " of the " + FormatFs(spanFs) + " the file spans (#" +
+                        std::to_string(first) + " to #" + std::to_string(time_) + ")";
                 // The fastest rate whose memory holds the whole run.
                 std::int32_t fit = kExtRateIndex - 1;
                 for (std::int32_t r = 0; r < kExtRateIndex; ++r) {
@@ -692,7 +692,6 @@ private:
                 text += "; to sample all of it, import with --rate " +
                         std::string(rateLabels[static_cast<std::size_t>(fit)]);
             }
-            (void)unit;
             out_.warnings.push_back(text);
         } else if (filled_ < kSampleCount) {
             out_.warnings.push_back("the file covers " + std::to_string(filled_) +
