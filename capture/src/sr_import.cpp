@@ -173,9 +173,7 @@ std::optional<std::string> MapChannels(const Metadata& device, long count,
             const auto found = std::find_if(channels.begin(), channels.end(),
                                             [&](const Channel& c) { return c.name == wanted; });
             if (found == channels.end()) {
-                return "--signals names "
-                       " + wanted + "
-                       ", which is no channel of the file";
+                return "--signals names \"" + wanted + "\", which is no channel of the file";
             }
             if (std::none_of(order.begin(), order.end(),
                              [&](const Channel& c) { return c.index == found->index; })) {

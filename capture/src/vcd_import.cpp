@@ -456,6 +456,10 @@ private:
         }
         eventMask_ &= probeMask_;
         if (options_.rateIndex) {
+            if (*options_.rateIndex < 0 || *options_.rateIndex >= kExtRateIndex) {
+                return "rate index " + std::to_string(*options_.rateIndex) +
+                       " is no clock rate to sample the file at; give one of 100MHz to 1KHz";
+            }
             if (unitFs_ == 0) {
                 return At(endLine_, "the file gives no $timescale, so no rate can place its "
                                     "samples; import it without --rate");

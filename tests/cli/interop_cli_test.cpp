@@ -92,6 +92,8 @@ TEST(CliInterop, BadRequestsSayWhatIsWrongAndWriteNothing) {
         {"a rate that is no clock", ghdl + "--rate EXT", 105, "--rate"},
         {"a rate for a session", session + "--rate 1MHz", 1,
          "--rate samples a VCD at another rate"},
+        {"a channel the session lacks", session + "--signals D0,D9", 1,
+         "--signals names \"D9\", which is no channel of the file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
