@@ -374,6 +374,11 @@ TEST(ImportCorpus, EveryFileImportsWithTheToolsValuesAtEverySample) {
         ASSERT_TRUE(result.ok) << result.error;
         EXPECT_EQ(RowsOf(*capture), c.rows);
         EXPECT_EQ(capture->settings.rateIndex, c.rate);
+        // The definition text says where sample 0 stands when it is not at time 0.
+        const std::string definition(capture->definition.data());
+        const auto note = definition.find("\r\n; sample 0 is the file's time #" +
+                                          std::to_string(c.firstTime) + " (");
+        EXPECT_EQ(note != std::string::npos, c.firstTime != 0) << definition;
         EXPECT_EQ(result.samplesCovered, c.covered);
         std::string all;
         for (const auto& w : result.warnings) {
