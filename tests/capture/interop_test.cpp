@@ -293,6 +293,51 @@ TEST(Interop, MalformedSessionFileIsAnErrorNamingTheMember) {
     }
 }
 
+TEST(Interop, SessionChannelsNamedLikeUnshownProbesKeepTheirRowsUnlessOursSaysSo) {
+    // 32 channels: CLK, then P1..P31 at their own numbers. Only a file of ours leaves the
+    // probes no row shows without rows: by its list, or (written before the list) by name.
+    std::string channels;
+    for (int c = 0; c < 32; ++c) {
+        channels += "probe" + std::to_string(c + 1) + "=" +
+                    (c == 0 ? "CLK" : "P" + std::to_string(c)) + "\n";
+    }
+    const auto session = [&](const std::string& global, const std::string& comment) {
+        return Archive({{"version", "2"},
+                        {"metadata", "[global]\n" + global +
+                                         "\n[device 1]\ncapturefile=logic-1\n"
+                                         "total probes=32\nunitsize=4\n" +
+                                         comment + channels},
+                        {"logic-1-1", std::string(16, '\x55')}});
+    };
+    std::vector<std::string> all = {"CLK:0"};
+    for (int c = 1; c < 32; ++c) {
+        all.push_back("P" + std::to_string(c) + ":" + std::to_string(c));
+    }
+    const struct {
+        const char* name;
+        std::string file;
+        std::vector<std::string> rows;
+    } cases[] = {
+        {"ours, listing probes 2 to 31",
+         session("", "# probes no row shows: 2,3,4,5,6,7,8,9,10,11,"
+                     "12,13,14,15,16,17,18,19,20,21,22,23,24,25,26,"
+                     "27,28,29,30,31\n"),
+         {"CLK:0", "P1:1"}},
+        {"ours, from before the list", session("", ""), {"CLK:0"}},
+        {"re-saved by sigrok-cli", session("sigrok version=0.5.2\n", ""), all},
+    };
+    ScratchDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::WriteAll(dir / "s.sr", c.file);
+        auto capture = std::make_unique<Capture>();
+        const auto result = ImportCapture(dir / "s.sr", *capture);
+        ASSERT_TRUE(result.ok) << result.error;
+        EXPECT_EQ(RowsOf(*capture), c.rows);
+        EXPECT_EQ(SampleWord(capture->samples, 3), 0x55555555U);
+    }
+}
+
 TEST(Interop, FailedExportLeavesTheTargetAsItWas) {
     auto capture = MakeCapture(DefaultDefinitionText(), 0xFFFFFFFFU);
     ScratchDir dir;
