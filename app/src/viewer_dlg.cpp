@@ -417,8 +417,14 @@ bool CViewerDlg::LoadFrom(const std::filesystem::path& path) {
                                               tr("\n\nNothing was changed."));
             return false;
         }
-        if (!result.warnings.empty()) {
+        // Every warning in the tooltip; the two lines say the first, or how many.
+        if (result.warnings.size() == 1) {
             notice = QString::fromStdString(result.warnings.front());
+        } else if (!result.warnings.empty()) {
+            notice = tr("Imported with %1 warnings (point here to read them).")
+                         .arg(result.warnings.size());
+        }
+        if (!result.warnings.empty()) {
             detail = Joined(result.warnings);
         }
     } else {

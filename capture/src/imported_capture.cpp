@@ -30,18 +30,27 @@ std::optional<std::pair<std::string_view, int>> BitOf(std::string_view name) {
 }
 
 // A row name the definition text reads back as it is: no delimiters or control bytes, not
-// a comment or a settings line, at most 12 characters.
+// a comment or a settings line. Not yet cut to the 12 characters.
 std::string DefinitionRowName(std::string_view name) {
     std::string out;
-    for (const char c : name.substr(0, kMaxNameLength)) {
+    for (const char c : name) {
         const auto byte = static_cast<unsigned char>(c);
         out += (byte <= 0x20 || byte == 0x7F || c == ',') ? '_' : c;
     }
     if (out.empty() || out[0] == ';' || out.starts_with("#SYSPARM")) {
         out.insert(out.begin(), '_');
-        out.resize(std::min(out.size(), static_cast<std::size_t>(kMaxNameLength)));
     }
     return out;
+}
+
+// The name with its innermost `depth` scopes before it, joined by dots.
+std::string Qualified(const ImportedRow& row, std::size_t depth) {
+    std::string name = row.name;
+    const std::size_t n = std::min(depth, row.scopes.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        name = row.scopes[row.scopes.size() - 1 - i] + "." + name;
+    }
+    return name;
 }
 
 } // namespace
@@ -66,7 +75,7 @@ std::vector<ImportedRow> JoinBusRows(const std::vector<ImportedRow>& rows) {
             ++i;
             continue;
         }
-        ImportedRow bus{std::string(first->first), {}};
+        ImportedRow bus{std::string(first->first), {}, rows[i].scopes};
         for (std::size_t k = 0; k < n; ++k) {
             bus.probes.push_back(rows[i + k].probes[0]);
         }
@@ -74,6 +83,43 @@ std::vector<ImportedRow> JoinBusRows(const std::vector<ImportedRow>& rows) {
         i += n;
     }
     return joined;
+}
+
+std::vector<std::string> DistinctRowNames(const std::vector<ImportedRow>& rows, int& cut) {
+    // Scopes first: each name shared by several rows takes one more scope until it is no
+    // longer shared or its rows have no more scopes.
+    std::vector<std::size_t> depth(rows.size(), 0);
+    std::vector<std::string> names(rows.size());
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            names[i] = Qualified(rows[i], depth[i]);
+        }
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const bool shared = std::count(names.begin(), names.end(), names[i]) > 1;
+            if (shared && depth[i] < rows[i].scopes.size()) {
+                ++depth[i];
+                changed = true;
+            }
+        }
+    }
+    cut = 0;
+    std::vector<std::string> out;
+    const auto max = static_cast<std::size_t>(kMaxNameLength);
+    for (const auto& qualified : names) {
+        std::string name = DefinitionRowName(qualified);
+        if (name.size() > max) {
+            ++cut;
+            name.resize(max);
+        }
+        const std::string base = name;
+        for (int n = 2; std::find(out.begin(), out.end(), name) != out.end(); ++n) {
+            const std::string suffix = "_" + std::to_string(n);
+            name = base.substr(0, std::min(base.size(), max - suffix.size())) + suffix;
+        }
+        out.push_back(std::move(name));
+    }
+    return out;
 }
 
 std::string ImportedDefinitionText(const ImportedCapture& imported,
@@ -87,14 +133,21 @@ std::string ImportedDefinitionText(const ImportedCapture& imported,
                   triggered ? imported.triggerPosition : 0,
                   static_cast<int>(imported.unfilledPairs), scroll);
     std::string text = settings;
+    if (!imported.origin.empty()) {
+        text += "; sample 0 is " + imported.origin + "\r\n";
+    }
 
-    const auto rows = JoinBusRows(imported.rows);
+    auto rows = JoinBusRows(imported.rows);
+    if (rows.size() > static_cast<std::size_t>(kMaxRows)) {
+        warnings.push_back("the file has " + std::to_string(rows.size()) +
+                           " signals; only the first " + std::to_string(kMaxRows) +
+                           " became rows (their samples were all read)");
+        rows.resize(static_cast<std::size_t>(kMaxRows));
+    }
     int cut = 0;
-    for (std::size_t r = 0; r < rows.size() && r < static_cast<std::size_t>(kMaxRows); ++r) {
-        if (rows[r].name.size() > static_cast<std::size_t>(kMaxNameLength)) {
-            ++cut;
-        }
-        std::string line = DefinitionRowName(rows[r].name);
+    const auto names = DistinctRowNames(rows, cut);
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        std::string line = names[r];
         for (std::size_t j = 0; j < rows[r].probes.size(); ++j) {
             line += j == 0 ? '\t' : ',';
             line += std::to_string(rows[r].probes[j]);
@@ -104,11 +157,6 @@ std::string ImportedDefinitionText(const ImportedCapture& imported,
     if (cut > 0) {
         warnings.push_back(std::to_string(cut) + " signal name(s) were cut to the " +
                            std::to_string(kMaxNameLength) + " characters a row name holds");
-    }
-    if (rows.size() > static_cast<std::size_t>(kMaxRows)) {
-        warnings.push_back("the file has " + std::to_string(rows.size()) +
-                           " signals; only the first " + std::to_string(kMaxRows) +
-                           " became rows (their samples were all read)");
     }
     return text;
 }

@@ -88,7 +88,8 @@ InteropResult ExportSr(const Capture& capture, const std::filesystem::path& out)
     return Written(out, *archive, std::move(warnings));
 }
 
-ImportResult ImportCapture(const std::filesystem::path& in, Capture& capture) {
+ImportResult ImportCapture(const std::filesystem::path& in, Capture& capture,
+                           const ImportOptions& options) {
     const auto format = InteropFormatOf(in);
     if (!format) {
         return {false,
@@ -99,8 +100,8 @@ ImportResult ImportCapture(const std::filesystem::path& in, Capture& capture) {
                 0};
     }
     detail::ImportedCapture imported;
-    const auto error = *format == InteropFormat::Vcd ? detail::ReadVcd(in, imported)
-                                                     : detail::ReadSr(in, imported);
+    const auto error = *format == InteropFormat::Vcd ? detail::ReadVcd(in, options, imported)
+                                                     : detail::ReadSr(in, options, imported);
     if (error) {
         return {
             false, "cannot import " + Quoted(in) + ", " + *error + "; nothing was loaded", {}, 0};

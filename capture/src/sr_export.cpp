@@ -21,8 +21,10 @@ std::string SrMetadata(const Capture& capture, std::vector<std::string>& warning
             names[static_cast<std::size_t>(wire.probe)] = wire.name;
         }
     }
+    std::string unshown;
     for (std::size_t p = 0; p < names.size(); ++p) {
         if (names[p].empty()) {
+            unshown += (unshown.empty() ? "" : ",") + std::to_string(p);
             names[p] = unique.Take("P" + std::to_string(p));
         }
     }
@@ -33,6 +35,8 @@ std::string SrMetadata(const Capture& capture, std::vector<std::string>& warning
         text += "samplerate=" + std::to_string(*hz) + " Hz\n";
     }
     text += "total analog=0\n";
+    // Import gives these no rows, whatever they are named; sigrok reads it as a comment.
+    text += "# probes no row shows: " + (unshown.empty() ? "none" : unshown) + "\n";
     for (std::size_t p = 0; p < names.size(); ++p) {
         text += "probe" + std::to_string(p + 1) + "=" + names[p] + "\n";
     }

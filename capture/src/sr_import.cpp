@@ -1,9 +1,11 @@
-// sigrok session import: channels in order onto probes, unit size up to 4 bytes.
+// sigrok session import: each channel onto the probe of its own number, or, when some
+// channel lies beyond probe 31 or --signals picks them, in order onto probes 0, 1, 2, ...
 
 #include "exchange_settings.h"
 #include "sr_session.h"
 #include "zip_archive.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -12,6 +14,11 @@ namespace pulsara::detail {
 namespace {
 
 constexpr std::size_t kMaxMetadataBytes = 1 << 20;
+// sigrok's own devices stop far below this; a sample of 64 bytes holds 512 channels.
+constexpr long kMaxChannels = 512;
+constexpr long kMaxUnitSize = 64;
+// What our export writes before the channel names: the probes no row shows.
+constexpr std::string_view kUnshownComment = "# probes no row shows:";
 
 std::string Member(const std::string& name) {
     return "archive member \"" + name + "\"";
@@ -46,7 +53,7 @@ std::optional<std::uint64_t> ParseSampleRate(std::string_view text) {
     const std::string copy(text);
     char* end = nullptr;
     const double value = std::strtod(copy.c_str(), &end);
-    if (end == copy.c_str() || !(value > 0) || value > 1e12) {
+    if (end == copy.c_str() || !(value >= 0) || value > 1e12) {
         return std::nullopt;
     }
     std::string_view unit = Trim(std::string_view(end));
@@ -64,6 +71,8 @@ std::optional<std::uint64_t> ParseSampleRate(std::string_view text) {
 struct Metadata {
     std::string capturefile;
     std::map<std::string, std::pair<std::string, long>> keys; // value and line
+    std::optional<std::string> unshown; // our export's list of probes no row shows
+    bool fromSigrok = false;            // [global] names the sigrok version that wrote it
 };
 
 // The first [device N] section that names a logic capture.
@@ -72,6 +81,7 @@ std::optional<std::string> ParseMetadata(const std::string& text, Metadata& devi
     Metadata current;
     long line = 0;
     bool found = false;
+    bool sigrok = false;
     const auto finishSection = [&] {
         if (!found && section.starts_with("device ") && current.keys.count("capturefile") != 0) {
             device = current;
@@ -85,6 +95,9 @@ std::optional<std::string> ParseMetadata(const std::string& text, Metadata& devi
         const auto raw = Trim(std::string_view(text).substr(start, end - start));
         start = end + 1;
         ++line;
+        if (raw.starts_with(kUnshownComment)) {
+            current.unshown = std::string(Trim(raw.substr(kUnshownComment.size())));
+        }
         if (raw.empty() || raw[0] == '#' || raw[0] == ';') {
             continue;
         }
@@ -102,10 +115,14 @@ std::optional<std::string> ParseMetadata(const std::string& text, Metadata& devi
             return Member("metadata") + ", line " + std::to_string(line) + ": \"" +
                    std::string(raw.substr(0, 40)) + "\" is not key=value";
         }
-        current.keys[std::string(Trim(raw.substr(0, equals)))] = {
-            std::string(Trim(raw.substr(equals + 1))), line};
+        const std::string key(Trim(raw.substr(0, equals)));
+        if (section == "global" && key == "sigrok version") {
+            sigrok = true;
+        }
+        current.keys[key] = {std::string(Trim(raw.substr(equals + 1))), line};
     }
     finishSection();
+    device.fromSigrok = sigrok;
     if (!found) {
         return Member("metadata") + " names no logic capture (no [device] section with "
                                     "capturefile=); the file holds no samples pulsara can read";
@@ -113,9 +130,112 @@ std::optional<std::string> ParseMetadata(const std::string& text, Metadata& devi
     return std::nullopt;
 }
 
+// "0-3,7" or "0,1,2,3,7": the probe numbers of our export's list.
+std::vector<bool> ProbeList(std::string_view text) {
+    std::vector<bool> listed(32, false);
+    while (!text.empty()) {
+        const auto comma = std::min(text.find(','), text.size());
+        const auto item = Trim(text.substr(0, comma));
+        text.remove_prefix(std::min(comma + 1, text.size()));
+        const auto dash = item.find('-');
+        const auto first = ParseInt(item.substr(0, dash));
+        const auto last = dash == std::string_view::npos ? first : ParseInt(item.substr(dash + 1));
+        for (long p = first.value_or(32); p <= last.value_or(-1) && p < 32; ++p) {
+            listed[static_cast<std::size_t>(p)] = true;
+        }
+    }
+    return listed;
+}
+
+struct Channel {
+    long index = 0; // its bit in a sample
+    std::string name;
+    int probe = -1; // -1: left out
+};
+
+// Which channels become which probes; fills rows and warnings.
+std::optional<std::string> MapChannels(const Metadata& device, long count,
+                                       const ImportOptions& options, std::vector<Channel>& mapped,
+                                       ImportedCapture& imported) {
+    std::vector<Channel> channels;
+    for (long c = 0; c < count; ++c) {
+        const auto found = device.keys.find("probe" + std::to_string(c + 1));
+        if (found != device.keys.end()) {
+            channels.push_back({c, found->second.first, -1});
+        }
+    }
+    if (channels.empty()) {
+        return Member("metadata") + " names no channel (probe1=...); there are no signals to read";
+    }
+    std::vector<Channel> order;
+    if (!options.names.empty()) {
+        for (const auto& wanted : options.names) {
+            const auto found = std::find_if(channels.begin(), channels.end(),
+                                            [&](const Channel& c) { return c.name == wanted; });
+            if (found == channels.end()) {
+                return "--signals names \"" + wanted + "\", which is no channel of the file";
+            }
+            if (std::none_of(order.begin(), order.end(),
+                             [&](const Channel& c) { return c.index == found->index; })) {
+                order.push_back(*found);
+            }
+        }
+    } else {
+        order = channels;
+    }
+    // A channel keeps its own number as its probe, as sigrok numbers it, while every one
+    // has a probe of that number; otherwise they go in order onto probes 0, 1, 2, ...
+    const bool ownNumbers =
+        options.names.empty() &&
+        std::all_of(order.begin(), order.end(), [](const Channel& c) { return c.index < 32; });
+    std::string leftOut;
+    int leftCount = 0;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (ownNumbers) {
+            order[i].probe = static_cast<int>(order[i].index);
+        } else if (i < 32) {
+            order[i].probe = static_cast<int>(i);
+        } else {
+            ++leftCount;
+            leftOut += (leftOut.empty() ? "" : ", ") + order[i].name;
+        }
+    }
+    if (leftCount > 0) {
+        imported.warnings.push_back("left out " + std::to_string(leftCount) +
+                                    " channel(s) that do not fit the 32 probes after the ones "
+                                    "before them: " +
+                                    leftOut + "; pick the channels with --signals NAME,NAME,...");
+    }
+    // Our export lists the probes no row shows; a file of ours from before that list names
+    // them P<n> at their own number (and has no sigrok version).
+    std::vector<bool> unshown(32, false);
+    if (device.unshown) {
+        unshown = ProbeList(*device.unshown);
+    } else if (!device.fromSigrok && count == 32 && ownNumbers) {
+        const bool anyNamed = std::any_of(order.begin(), order.end(), [](const Channel& c) {
+            return c.name != "P" + std::to_string(c.index);
+        });
+        for (const auto& c : order) {
+            unshown[static_cast<std::size_t>(c.index)] =
+                anyNamed && c.name == "P" + std::to_string(c.index);
+        }
+    }
+    for (const auto& c : order) {
+        if (c.probe < 0) {
+            continue;
+        }
+        mapped.push_back(c);
+        if (!(ownNumbers && unshown[static_cast<std::size_t>(c.index)])) {
+            imported.rows.push_back({c.name, {c.probe}, {}});
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
-std::optional<std::string> ReadSr(const std::filesystem::path& path, ImportedCapture& imported) {
+std::optional<std::string> ReadSr(const std::filesystem::path& path, const ImportOptions& options,
+                                  ImportedCapture& imported) {
     ZipReader zip;
     if (!zip.Open(path)) {
         return "it is not a readable zip archive (" + zip.Error() +
@@ -152,16 +272,16 @@ std::optional<std::string> ReadSr(const std::filesystem::path& path, ImportedCap
         return Member("metadata") + " does not give \"total probes\"";
     }
     const auto channels = ParseInt(device.keys["total probes"].first);
-    if (!channels || *channels < 1 || *channels > 32) {
+    if (!channels || *channels < 1 || *channels > kMaxChannels) {
         return at("total probes") + "the capture has \"" + device.keys["total probes"].first +
-               "\" logic channels; pulsara reads 1 to 32 (its 32 probes)";
+               "\" logic channels; pulsara reads 1 to " + std::to_string(kMaxChannels);
     }
     long unitSize = 1;
     if (device.keys.count("unitsize") != 0) {
         const auto parsed = ParseInt(device.keys["unitsize"].first);
-        if (!parsed || *parsed < 1 || *parsed > 4) {
+        if (!parsed || *parsed < 1 || *parsed > kMaxUnitSize) {
             return at("unitsize") + "unit size \"" + device.keys["unitsize"].first +
-                   "\"; pulsara reads samples of 1 to 4 bytes";
+                   "\"; pulsara reads samples of 1 to " + std::to_string(kMaxUnitSize) + " bytes";
         }
         unitSize = *parsed;
     }
@@ -175,7 +295,16 @@ std::optional<std::string> ReadSr(const std::filesystem::path& path, ImportedCap
             return at("samplerate") + "sample rate \"" + device.keys["samplerate"].first +
                    "\" is not a number of Hz, kHz, MHz or GHz";
         }
-        imported.rateIndex = RateIndexForHz(*hz);
+        // sigrok-cli writes 0 when it re-saves a capture that had no rate: an external clock.
+        imported.rateIndex = *hz == 0 ? kExtRateIndex : RateIndexForHz(*hz);
+    }
+    if (options.rateIndex) {
+        return std::string("--rate samples a VCD at another rate; a session's samples are "
+                           "taken as they are, at the session's own rate");
+    }
+    std::vector<Channel> mapped;
+    if (auto error = MapChannels(device, *channels, options, mapped, imported)) {
+        return error;
     }
     if (device.keys.count("total analog") != 0 && device.keys["total analog"].first != "0") {
         imported.warnings.push_back("the file's " + device.keys["total analog"].first +
@@ -196,6 +325,18 @@ std::optional<std::string> ReadSr(const std::filesystem::path& path, ImportedCap
         if (!zip.Has(name)) {
             if (chunk == 1) {
                 return Member(name) + " with the samples is missing";
+            }
+            // A later chunk after the missing one: the samples have a hole.
+            const auto members = zip.Members();
+            for (const auto& member : members) {
+                const std::string prefix = device.capturefile + "-";
+                const auto number = member.starts_with(prefix)
+                                        ? ParseInt(std::string_view(member).substr(prefix.size()))
+                                        : std::nullopt;
+                if (number && *number > chunk) {
+                    return Member(member) + " follows " + Member(lastMember) + " without " +
+                           Member(name) + " between them; the archive is damaged";
+                }
             }
             break;
         }
@@ -222,16 +363,17 @@ std::optional<std::string> ReadSr(const std::filesystem::path& path, ImportedCap
                std::to_string(data.size()) + " bytes, not a whole number of " +
                std::to_string(unit) + "-byte samples";
     }
-    const std::uint32_t mask = *channels == 32 ? 0xFFFFFFFFU : ((1U << *channels) - 1U);
     const std::size_t count = data.size() / unit;
     auto& samples = *imported.samples;
     for (std::size_t s = 0; s < count; ++s) {
         std::uint32_t word = 0;
-        for (std::size_t b = 0; b < unit; ++b) {
-            word |= static_cast<std::uint32_t>(static_cast<unsigned char>(data[s * unit + b]))
-                    << (8 * b);
+        for (const auto& c : mapped) {
+            const auto byte =
+                static_cast<unsigned char>(data[s * unit + static_cast<std::size_t>(c.index / 8)]);
+            if (((byte >> (c.index % 8)) & 1U) != 0) {
+                word |= 1U << c.probe;
+            }
         }
-        word &= mask;
         for (std::size_t b = 0; b < 4; ++b) {
             samples[s * 4 + b] = static_cast<std::uint8_t>(word >> (8 * b));
         }
@@ -245,24 +387,6 @@ std::optional<std::string> ReadSr(const std::filesystem::path& path, ImportedCap
         imported.warnings.push_back("the file holds " + std::to_string(count) +
                                     " samples; samples " + std::to_string(count) + " to " +
                                     std::to_string(kSampleCount - 1) + " read as 0");
-    }
-    // Channels named P<n> at their own index n are the ones our export found no row for;
-    // when every channel is named so, each still gets a row.
-    for (const bool skipUnshown : {true, false}) {
-        for (long c = 0; c < *channels; ++c) {
-            const auto key = "probe" + std::to_string(c + 1);
-            if (device.keys.count(key) == 0) {
-                continue;
-            }
-            const auto& name = device.keys[key].first;
-            if (skipUnshown && name == "P" + std::to_string(c)) {
-                continue;
-            }
-            imported.rows.push_back({name, {static_cast<int>(c)}});
-        }
-        if (!imported.rows.empty()) {
-            break;
-        }
     }
     return std::nullopt;
 }

@@ -20,6 +20,7 @@
 #include <QWheelEvent>
 
 #include <cstring>
+#include <fstream>
 
 namespace pulsara::test {
 namespace {
@@ -427,6 +428,23 @@ private slots:
         QVERIFY(viewer.capture->samples == expected);
         QCOMPARE(dlg.rateList().currentIndex(), 5);
         QCOMPARE(viewer.capture->channels.rowCount, 32);
+    }
+
+    // LOAD of another tool's file shows every warning of the import, not only the first.
+    void importNoticeShowsEveryWarning() {
+        TempDir dir;
+        Viewer viewer;
+        const auto path = dir.path() / "late.vcd";
+        std::ofstream(path)
+            << "$timescale 1 us $end\n$var wire 1 ! a $end\n$var real 64 \" r $end\n"
+               "$enddefinitions $end\n#5\n1!\n#9\n";
+        viewer.services.loadPath = path;
+        viewer.dialog->OnLoad();
+        QVERIFY(viewer.services.errors.empty());
+        const QString notice = viewer.dialog->statusLabel().toolTip();
+        QVERIFY2(notice.contains("r (real)"), qPrintable(notice));
+        QVERIFY2(notice.contains("starts at #5"), qPrintable(notice));
+        QVERIFY2(notice.contains("covers 4 samples"), qPrintable(notice));
     }
 
     void fileErrorsChangeNothing_data() {

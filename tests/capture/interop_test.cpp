@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace pulsara {
 namespace {
 
@@ -35,6 +37,8 @@ TEST(Interop, ExportThenImportGivesBackSamplesRowsAndSettings) {
         {"default rows at 16.6MHz", InteropFormat::Sr, all, 3, false},
         {"default rows on the external clock", InteropFormat::Sr, all, 15, false},
         {"buses at 2MHz", InteropFormat::Sr, kBuses, 9, false},
+        {"rows named as unshown probes are", InteropFormat::Sr,
+         "A\t0\r\nB\t1\r\nP2\t2\r\nP3\t3\r\n", 10, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -105,11 +109,13 @@ TEST(Interop, MalformedVcdIsAnErrorNamingTheLineAndChangesNothing) {
         {"vector value too wide", head + "#0\nb10101 \"\n", "does not fit the 4-bit"},
         {"scalar value on a vector", head + "#0\n1\"\n", "line 8: value \"1\""},
         {"time that is no number", head + "#1x\n", "line 7: time \"#1x\""},
-        {"real variable", "$var real 64 ! r $end\n$enddefinitions $end\n", "real-valued"},
-        {"too wide a variable", "$var wire 40 ! w $end\n$enddefinitions $end\n", "width \"40\""},
-        {"more bits than probes",
-         "$var wire 32 ! w $end\n$var wire 1 \" v $end\n$enddefinitions $end\n",
-         "line 3: the file declares 33 signal bits"},
+        {"only a real variable", "$var real 64 ! r $end\n$enddefinitions $end\n",
+         "line 2: none of the file's signals can be read: r (real) holds no logic values"},
+        {"only too wide a variable", "$var wire 40 ! w $end\n$enddefinitions $end\n",
+         "none of the file's signals can be read: w (40 bits) does not fit the 32 probes"},
+        {"width that is no number", "$var wire 4x ! w $end\n$enddefinitions $end\n",
+         "line 1: variable \"w\" has width \"4x\""},
+        {"real value on a logic variable", head + "#0\nr1.5 !\n", "line 8: value \"r1.5\""},
         {"no signals", "$timescale 1 ns $end\n$enddefinitions $end\n", "declares no signals"},
         {"unknown time unit", "$timescale 7 parsecs $end\n", "line 1: timescale \"7 parsecs\""},
         {"section left open", "$var wire 1 ! a\n", "line 1: $var is not closed by $end"},
@@ -158,6 +164,62 @@ TEST(Interop, ForeignVcdMapsSignalsInDeclarationOrder) {
     EXPECT_EQ(SampleWord(capture->samples, kSampleCount - 1), 0b10100U);
 }
 
+struct Timing {
+    const char* name;
+    std::string body; // after the header of 1-bit a (!), 1-bit event e (") and 2-bit v (#)
+    int covered;
+    std::vector<std::uint32_t> samples; // from sample 0; v in bits 2 and 3
+    std::string warning;
+};
+
+TEST(Interop, VcdSamplesFollowTheTimeStamps) {
+    const std::string head = "$timescale 1 us $end\n$scope module m $end\n"
+                             "$var wire 1 ! a $end\n$var event 1 \" e $end\n"
+                             "$var wire 2 # v [1:0] $end\n$upscope $end\n$enddefinitions $end\n";
+    const std::vector<Timing> cases = {
+        {"ends on a change without a closing time stamp",
+         "#0\n0!\n#3\n1!\n",
+         4,
+         {0, 0, 0, 1},
+         "covers 4 samples"},
+        {"ends on a time stamp", "#0\n1!\n#3\n0!\n#5\n", 5, {1, 1, 1, 0, 0}, "covers 5 samples"},
+        {"starts late, with values before the first time stamp",
+         "$dumpvars 1! b10 # $end\n#7\n"
+         "0!\n#9\n",
+         2,
+         {0b1000, 0b1000},
+         "starts at #7"},
+        {"an event is one sample at each of its times",
+         "#0\n1!\n1\"\n#2\n1\"\n#3\n#5\n1\"\n",
+         6,
+         {0b11, 0b01, 0b11, 0b01, 0b01, 0b11},
+         "covers 6 samples"},
+        {"IEEE 1164 values: L and H are levels, U W - are none",
+         "#0\nH!\nbHL #\n#1\nL!\nbU #\n#2\nW!\nb-H #\n#3\n",
+         3,
+         {0b1001, 0, 0b0100},
+         "covers 3 samples"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        test::WriteAll(dir / "t.vcd", head + c.body);
+        auto capture = std::make_unique<Capture>();
+        const auto result = ImportCapture(dir / "t.vcd", *capture);
+        ASSERT_TRUE(result.ok) << result.error;
+        EXPECT_EQ(result.samplesCovered, c.covered);
+        for (std::size_t s = 0; s < c.samples.size(); ++s) {
+            EXPECT_EQ(SampleWord(capture->samples, static_cast<int>(s)), c.samples[s]) << s;
+        }
+        EXPECT_EQ(SampleWord(capture->samples, c.covered), 0U);
+        const bool warned =
+            std::any_of(result.warnings.begin(), result.warnings.end(), [&](const std::string& w) {
+                return w.find(c.warning) != std::string::npos;
+            });
+        EXPECT_TRUE(warned) << c.warning;
+    }
+}
+
 std::string Archive(const std::vector<std::pair<std::string, std::string>>& members) {
     detail::ZipWriter zip;
     for (const auto& [name, bytes] : members) {
@@ -189,12 +251,23 @@ TEST(Interop, MalformedSessionFileIsAnErrorNamingTheMember) {
         {"line without a key",
          Archive({{"version", "2"}, {"metadata", metadata("total probes 8\n")}}),
          "member \"metadata\", line 5: \"total probes 8\""},
-        {"more channels than probes",
-         Archive({{"version", "2"}, {"metadata", metadata("total probes=40\nunitsize=8\n")}}),
-         "line 5: the capture has \"40\" logic channels"},
-        {"samples of 8 bytes",
-         Archive({{"version", "2"}, {"metadata", metadata("total probes=8\nunitsize=8\n")}}),
-         "line 6: unit size \"8\""},
+        {"more channels than a reader takes",
+         Archive({{"version", "2"}, {"metadata", metadata("total probes=600\nunitsize=75\n")}}),
+         "line 5: the capture has \"600\" logic channels"},
+        {"samples of 80 bytes",
+         Archive({{"version", "2"}, {"metadata", metadata("total probes=8\nunitsize=80\n")}}),
+         "line 6: unit size \"80\""},
+        {"no channel named",
+         Archive(
+             {{"version", "2"}, {"metadata", metadata("total probes=8\n")}, {"logic-1-1", "x"}}),
+         "member \"metadata\" names no channel"},
+        {"a chunk missing between two",
+         Archive({{"version", "2"},
+                  {"metadata", metadata(good)},
+                  {"logic-1-1", "ab"},
+                  {"logic-1-3", "cd"}}),
+         "member \"logic-1-3\" follows archive member \"logic-1-1\" without archive member "
+         "\"logic-1-2\""},
         {"rate that is no number",
          Archive({{"version", "2"}, {"metadata", metadata("total probes=8\nsamplerate=fast\n")}}),
          "line 6: sample rate \"fast\""},
@@ -202,7 +275,7 @@ TEST(Interop, MalformedSessionFileIsAnErrorNamingTheMember) {
          "member \"logic-1-1\" with the samples is missing"},
         {"half a sample",
          Archive({{"version", "2"},
-                  {"metadata", metadata("total probes=16\nunitsize=2\n")},
+                  {"metadata", metadata("total probes=16\nunitsize=2\nprobe1=A\n")},
                   {"logic-1-1", "abc"}}),
          "member \"logic-1-1\" ends inside a sample"},
         {"damaged samples", damaged, "member \"logic-1-1\" cannot be read"},
@@ -217,6 +290,51 @@ TEST(Interop, MalformedSessionFileIsAnErrorNamingTheMember) {
         EXPECT_NE(result.error.find(c.message), std::string::npos) << result.error;
         EXPECT_TRUE(target->samples == before->samples);
         EXPECT_EQ(RowsOf(*target), RowsOf(*before));
+    }
+}
+
+TEST(Interop, SessionChannelsNamedLikeUnshownProbesKeepTheirRowsUnlessOursSaysSo) {
+    // 32 channels: CLK, then P1..P31 at their own numbers. Only a file of ours leaves the
+    // probes no row shows without rows: by its list, or (written before the list) by name.
+    std::string channels;
+    for (int c = 0; c < 32; ++c) {
+        channels += "probe" + std::to_string(c + 1) + "=" +
+                    (c == 0 ? "CLK" : "P" + std::to_string(c)) + "\n";
+    }
+    const auto session = [&](const std::string& global, const std::string& comment) {
+        return Archive({{"version", "2"},
+                        {"metadata", "[global]\n" + global +
+                                         "\n[device 1]\ncapturefile=logic-1\n"
+                                         "total probes=32\nunitsize=4\n" +
+                                         comment + channels},
+                        {"logic-1-1", std::string(16, '\x55')}});
+    };
+    std::vector<std::string> all = {"CLK:0"};
+    for (int c = 1; c < 32; ++c) {
+        all.push_back("P" + std::to_string(c) + ":" + std::to_string(c));
+    }
+    const struct {
+        const char* name;
+        std::string file;
+        std::vector<std::string> rows;
+    } cases[] = {
+        {"ours, listing probes 2 to 31",
+         session("", "# probes no row shows: 2,3,4,5,6,7,8,9,10,11,"
+                     "12,13,14,15,16,17,18,19,20,21,22,23,24,25,26,"
+                     "27,28,29,30,31\n"),
+         {"CLK:0", "P1:1"}},
+        {"ours, from before the list", session("", ""), {"CLK:0"}},
+        {"re-saved by sigrok-cli", session("sigrok version=0.5.2\n", ""), all},
+    };
+    ScratchDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::WriteAll(dir / "s.sr", c.file);
+        auto capture = std::make_unique<Capture>();
+        const auto result = ImportCapture(dir / "s.sr", *capture);
+        ASSERT_TRUE(result.ok) << result.error;
+        EXPECT_EQ(RowsOf(*capture), c.rows);
+        EXPECT_EQ(SampleWord(capture->samples, 3), 0x55555555U);
     }
 }
 

@@ -66,7 +66,7 @@ bool HaveSigrok() {
 
 struct Case {
     const char* name;
-    const char* args;
+    std::string args;
     int status;
     const char* saying;
 };
@@ -76,7 +76,10 @@ TEST(CliInterop, BadRequestsSayWhatIsWrongAndWriteNothing) {
     std::ofstream(dir.path / "c.wfa", std::ios::binary) << std::string(131072, '\0');
     std::ofstream(dir.path / "bad.vcd") << "$var wire 1 ! a $end\n$enddefinitions $end\n#0\n1?\n";
     std::ofstream(dir.path / "t.txt") << "text";
-    // 107 and 108 are CLI11's statuses for a missing and an excluded option.
+    const std::string ghdl = "import '" PULSARA_IMPORT_CORPUS "/ghdl.vcd' -o o.wfa ";
+    const std::string session = "import '" PULSARA_IMPORT_CORPUS "/sigrok-demo.sr' -o o.wfa ";
+    // 105, 107 and 108 are CLI11's statuses for a value it refuses, a missing and an excluded
+    // option.
     const std::vector<Case> cases = {
         {"no output named", "export c.wfa", 2, "needs --vcd OUT.vcd or --sr OUT.sr"},
         {"both outputs", "export c.wfa --vcd o.vcd --sr o.sr", 108, "excludes"},
@@ -84,6 +87,13 @@ TEST(CliInterop, BadRequestsSayWhatIsWrongAndWriteNothing) {
         {"missing capture", "export none.wfa --vcd o.vcd", 1, "none.wfa"},
         {"malformed VCD", "import bad.vcd -o o.wfa", 1, "bad.vcd\", line 4: identifier \"?\""},
         {"unknown format", "import t.txt -o o.wfa", 1, "imports VCD (.vcd) and sigrok session"},
+        {"a signal the file lacks", ghdl + "--signals clk,nope", 1,
+         "--signals names \"nope\", which the file does not declare"},
+        {"a rate that is no clock", ghdl + "--rate EXT", 105, "--rate"},
+        {"a rate for a session", session + "--rate 1MHz", 1,
+         "--rate samples a VCD at another rate"},
+        {"a channel the session lacks", session + "--signals D0,D9", 1,
+         "--signals names \"D9\", which is no channel of the file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -93,6 +103,29 @@ TEST(CliInterop, BadRequestsSayWhatIsWrongAndWriteNothing) {
         for (const char* file : {"o.vcd", "o.sr", "o.wfa", "o.wfd"}) {
             EXPECT_FALSE(fs::exists(dir.path / file)) << file;
         }
+    }
+}
+
+TEST(CliInterop, ImportPicksSignalsAndSamplesAtTheRateAsked) {
+    // GHDL's 1 fs units: the file's 400 ns as 41 samples at 100MHz, its bus before its clock.
+    Scratch dir;
+    const auto run = Cli(dir.path, "import '" PULSARA_IMPORT_CORPUS
+                                   "/ghdl.vcd' --rate 100MHz --signals bus8,clk -o g.wfa");
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("warning: the file covers 41 samples"), std::string::npos) << run.out;
+    EXPECT_EQ(ReadAll(dir.path / "g.wfd"),
+              "#SYSPARM\t0,0,0,0,0,-8190\r\nbus8\t0,1,2,3,4,5,6,7\r\nclk\t8\r\n");
+    const auto samples = ReadAll(dir.path / "g.wfa");
+    ASSERT_EQ(samples.size(), 131072U);
+    // bus8 and clk at 70, 140 and 150 ns: "X0000001" and 1, "00000010" and 0, "10000011"
+    // and 1.
+    const std::vector<std::pair<int, int>> expected = {{7, 0x101}, {14, 0x002}, {15, 0x183}};
+    for (const auto& [sample, word] : expected) {
+        const auto at = static_cast<std::size_t>(sample) * 4;
+        EXPECT_EQ(static_cast<unsigned char>(samples[at]) |
+                      (static_cast<unsigned char>(samples[at + 1]) << 8),
+                  word)
+            << sample;
     }
 }
 

@@ -48,10 +48,22 @@ struct [[nodiscard]] ImportResult {
     int samplesCovered = 0;            // samples the file held data for (the rest read 0)
 };
 
+struct ImportOptions {
+    // The signals to read, by name and in this order onto probes 0, 1, 2, ...; empty: the
+    // file's signals in declaration order, as many whole ones as fit the 32 probes.
+    // A VCD signal may also be named with its scope ("u1.q", "top.u1.q").
+    std::vector<std::string> names;
+    // VCD only: sample the file at this rate (index 0..14 of the rate labels), the value at
+    // each sample time being the last change at or before it, instead of one sample per
+    // time unit.
+    std::optional<std::int32_t> rateIndex;
+};
+
 // Reads a .vcd or .sr file (by extension) into capture: samples, definition text (rows
 // naming the signals, a settings line with the rate whose period equals the file's time
 // unit or sample rate, else EXT), channel table and settings, as LOAD does for a .wfa.
-// On failure capture is unchanged.
-ImportResult ImportCapture(const std::filesystem::path& in, Capture& capture);
+// Sample 0 is the file's first time stamp. On failure capture is unchanged.
+ImportResult ImportCapture(const std::filesystem::path& in, Capture& capture,
+                           const ImportOptions& options = {});
 
 } // namespace pulsara
