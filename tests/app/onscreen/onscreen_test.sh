@@ -20,6 +20,10 @@ with_wm=${5:-}
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
+# A runtime folder of our own: the simulated board's claim lives there, so other tests
+# (and other runs) on this machine cannot hold our board.
+mkdir -m 700 runtime
+export XDG_RUNTIME_DIR=$work/runtime
 
 fail() {
     echo "onscreen: FAIL: $*" >&2
@@ -32,7 +36,9 @@ cleanup() {
     for pid in "${pids[@]}"; do
         kill "$pid" 2>/dev/null || true
     done
-    wait 2>/dev/null || true
+    for pid in "${pids[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
 }
 trap cleanup EXIT
 
@@ -64,9 +70,15 @@ cp def.txt startup.wfd
     --probe HDL -o loadme.wfa >/dev/null
 
 # A display of our own; -displayfd picks a free number.
-exec 3< <(Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>xvfb.log)
-read -r -t 20 display <&3 || fail "Xvfb did not start (xvfb.log)"
-pids+=($(pgrep -n Xvfb))
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>display.txt 2>xvfb.log &
+pids+=($!)
+display=""
+for _ in $(seq 1 100); do
+    display=$(head -n 1 display.txt 2>/dev/null || true)
+    [ -n "$display" ] && break
+    sleep 0.1
+done
+[ -n "$display" ] || fail "Xvfb did not start (xvfb.log)"
 export DISPLAY=:$display
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 export QT_QPA_PLATFORM=xcb
