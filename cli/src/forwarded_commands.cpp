@@ -1,7 +1,8 @@
-// pulsara-cli's commands that need Qt (render) or the protocol decoders' Python (decode)
+// pulsara-cli's commands that need Qt (render) or the protocol decoders' Python (decode,
+// find)
 // run in programs of their own. Loading either takes longer than the whole of a short
 // command such as export, so the pulsara-cli that users start links neither: this file's
-// AddRenderCommand and AddDecodeCommand stand in for the real ones, and running the
+// AddRenderCommand, AddDecodeCommand and AddFindCommand stand in for the real ones, and running the
 // command replaces this process by pulsara-cli-<command>, found beside it, with the same
 // arguments.
 
@@ -73,6 +74,11 @@ void AddRenderCommand(CLI::App& app, CommandContext& context) {
 void AddDecodeCommand(CLI::App& app, CommandContext& context) {
     AddForwardedCommand(app, context, "decode",
                         "Decode protocols in a capture with sigrok's decoders (-P STACK)");
+}
+
+void AddFindCommand(CLI::App& app, CommandContext& context) {
+    AddForwardedCommand(app, context, "find",
+                        "Find edges, pulses, values, patterns or decoded text in a capture");
 }
 
 } // namespace pulsara::cli
