@@ -400,6 +400,16 @@ std::string_view MatchKindName(MatchKind kind) {
 
 Result<Query> CompileMatch(const Capture& capture, const MatchSpec& spec,
                            const NameDecoder& decodeName) {
+    if ((spec.shorter || spec.longer) && !spec.pulse) {
+        return Fail<Query>("--shorter and --longer limit a --pulse");
+    }
+    if (spec.mask && !spec.value) {
+        return Fail<Query>("--mask goes with --value");
+    }
+    if ((spec.text || spec.regex || !spec.annotations.empty()) && spec.stacks.empty()) {
+        return Fail<Query>("--text, --regex and -A search decoded annotations: give the "
+                           "decoder stack with -P");
+    }
     const int kinds = (spec.edge ? 1 : 0) + (spec.pulse ? 1 : 0) + (spec.value ? 1 : 0) +
                       (spec.pattern ? 1 : 0) + (spec.stacks.empty() ? 0 : 1);
     if (kinds == 0) {
@@ -411,16 +421,6 @@ Result<Query> CompileMatch(const Capture& capture, const MatchSpec& spec,
     if (kinds > 1) {
         return Fail<Query>("give one match kind: --edge, --pulse, --value, --pattern or -P, "
                            "not several");
-    }
-    if ((spec.shorter || spec.longer) && !spec.pulse) {
-        return Fail<Query>("--shorter and --longer limit a --pulse");
-    }
-    if (spec.mask && !spec.value) {
-        return Fail<Query>("--mask goes with --value");
-    }
-    if ((spec.text || spec.regex || !spec.annotations.empty()) && spec.stacks.empty()) {
-        return Fail<Query>("--text, --regex and -A search decoded annotations: give the "
-                           "decoder stack with -P");
     }
     if (spec.pattern) {
         if (spec.signal) {
