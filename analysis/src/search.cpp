@@ -323,9 +323,18 @@ void FindEdges(const Capture& capture, const Query& q, int first, std::size_t ma
     const detail::ProbeEdges edges(capture.samples, q.signal.probe, first);
     const auto& changes = edges.Words();
     const auto& levels = edges.LevelWords();
+    const std::uint64_t rising = q.rising ? ~std::uint64_t{0} : 0;
+    const std::uint64_t falling = q.falling ? ~std::uint64_t{0} : 0;
+    const auto picked = [&](std::size_t w) {
+        return changes[w] & ((levels[w] & rising) | (~levels[w] & falling));
+    };
+    std::size_t total = 0;
+    for (std::size_t w = 0; w < changes.size(); ++w) {
+        total += static_cast<std::size_t>(std::popcount(picked(w)));
+    }
+    out.reserve(out.size() + std::min(total, max));
     for (std::size_t w = 0; w < changes.size() && out.size() < max; ++w) {
-        std::uint64_t word =
-            changes[w] & ((q.rising ? levels[w] : 0) | (q.falling ? ~levels[w] : 0));
+        std::uint64_t word = picked(w);
         for (; word != 0 && out.size() < max; word &= word - 1) {
             const int s = static_cast<int>(w * 64) + std::countr_zero(word);
             out.push_back({s, s, MatchKind::Edge, {}});

@@ -18,8 +18,9 @@ using Ranges = std::vector<std::pair<int, int>>;
 constexpr int kFirst = 100; // 50 unfilled pairs
 
 std::unique_ptr<Capture> Planted() {
-    auto capture = test::MakeCapture("#SYSPARM 5,0,0,0,0,0\r\nGL 1\r\nDATA 8,9,10,11,12,13,14,15\r\n"
-                                     "RX 4\r\nTWICE 5,5\r\n");
+    auto capture =
+        test::MakeCapture("#SYSPARM 5,0,0,0,0,0\r\nGL 1\r\nDATA 8,9,10,11,12,13,14,15\r\n"
+                          "RX 4\r\nTWICE 5,5\r\n");
     capture->settings.unfilledPairs = kFirst / 2;
     auto& c = *capture;
     // GL: junk in the cleared part, high at the first captured sample, then pulses of 1, 3
@@ -68,8 +69,14 @@ TEST(Search, FindsWhatWasPlantedAndNothingInTheClearedSamples) {
         {"--signal GL --edge rising", {{5000, 5000}, {9000, 9000}, {20000, 20000}, {32767, 32767}}},
         {"--signal 1 --edge falling", {{103, 103}, {5001, 5001}, {9003, 9003}, {20050, 20050}}},
         {"--signal GL --edge either",
-         {{103, 103}, {5000, 5000}, {5001, 5001}, {9000, 9000}, {9003, 9003}, {20000, 20000},
-          {20050, 20050}, {32767, 32767}}},
+         {{103, 103},
+          {5000, 5000},
+          {5001, 5001},
+          {9000, 9000},
+          {9003, 9003},
+          {20000, 20000},
+          {20050, 20050},
+          {32767, 32767}}},
         {"--signal 30 --edge either", {}},
         // Pulses: complete ones only, so neither the one the data starts in nor the rise at
         // the end; limits in samples are strict, times exact at 100 ns a sample.
