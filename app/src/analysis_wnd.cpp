@@ -5,6 +5,7 @@
 #include "app/add_decoder_dlg.h"
 #include "app/analysis_view_widget.h"
 #include "app/decoder_runner.h"
+#include "app/search_bar.h"
 #include "view/cursors.h"
 #include "view/hover_text.h"
 #include "view/qt_canvas.h"
@@ -12,10 +13,14 @@
 
 #include <QBoxLayout>
 #include <QCursor>
+#include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QToolTip>
 
 #include <cmath>
@@ -64,18 +69,27 @@ CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
     tools->addWidget(cursorText_, 1);
     top->addLayout(tools);
 
+    results_ = new QListWidget(this);
+    results_->setFocusPolicy(Qt::ClickFocus);
+    results_->setMaximumWidth(190);
+    results_->hide();
+    search_ = new SearchBar(capture_, *results_, this);
+    search_->hide();
+    top->addWidget(search_);
+
     auto* middle = new QHBoxLayout;
     view_ = new AnalysisViewWidget(this);
     rowBar_ = new QScrollBar(Qt::Vertical, this);
     rowBar_->setFocusPolicy(Qt::NoFocus);
     middle->addWidget(view_, 1);
     middle->addWidget(rowBar_);
+    middle->addWidget(results_);
     top->addLayout(middle, 1);
 
     status_ = new QLabel(this);
     status_->setTextFormat(Qt::PlainText);
     status_->setText(tr("Wheel: zoom   drag: pan   click: cursor A, right click: B   "
-                        "+ - 0 Home End T"));
+                        "+ - 0 Home End T   Ctrl+F: find, F3 / Shift+F3"));
     top->addWidget(status_);
 
     connect(zoomIn, &QPushButton::clicked, this,
@@ -93,6 +107,26 @@ CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
     connect(view_, &AnalysisViewWidget::resized, this, &CAnalysisWnd::UpdateRowBar);
     connect(rowBar_, &QScrollBar::valueChanged, view_, &AnalysisViewWidget::setFirstRow);
 
+    connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this,
+            &CAnalysisWnd::ShowSearch);
+    connect(new QShortcut(QKeySequence(Qt::Key_F3), this), &QShortcut::activated, this, [this] {
+        ShowSearch();
+        search_->next();
+    });
+    connect(new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), this), &QShortcut::activated, this,
+            [this] {
+                ShowSearch();
+                search_->previous();
+            });
+    connect(search_, &SearchBar::marksChanged, this, [this] {
+        view_->setSearchMarks(search_->marks(), search_->current());
+        const QString error = search_->countLabel().toolTip();
+        if (!error.isEmpty()) {
+            status_->setText(error);
+        }
+    });
+    connect(search_, &SearchBar::currentChanged, this, &CAnalysisWnd::ShowMatch);
+
     view_->setData(&capture_, &changes_, decoderRows_);
     resize(1000, 560);
     UpdateRowBar();
@@ -108,7 +142,39 @@ void CAnalysisWnd::OnCaptureChanged() {
     UpdateRowBar();
     UpdateCursorText();
     view_->update();
+    search_->captureChanged();
     Decode();
+}
+
+void CAnalysisWnd::ShowSearch() {
+    search_->show();
+    results_->show();
+    search_->detailEdit().setFocus();
+    search_->detailEdit().selectAll();
+}
+
+void CAnalysisWnd::ShowMatch(int index) {
+    const auto& marks = search_->marks();
+    if (index < 0 || static_cast<std::size_t>(index) >= marks.size()) {
+        return;
+    }
+    const SearchMark& m = marks[static_cast<std::size_t>(index)];
+    TimeWindow window = view_->window();
+    const double length = m.end + 1.0 - m.start;
+    const double centre = m.start + length / 2;
+    if (length > 0.8 * window.Span()) {
+        // Wider than most of the view: shown whole, with a margin.
+        window = ShowSamples(window.width, m.start - 0.1 * length, m.end + 1.0 + 0.1 * length);
+    } else if (window.Span() > kSampleCount / 4.0) {
+        // Zoomed far out a match is a hairline: come close enough to see it.
+        const double half = std::max(10 * length, 100.0);
+        window = ShowSamples(window.width, centre - half, centre + half);
+    } else {
+        window = CentreOn(window, centre);
+    }
+    view_->setWindow(window);
+    view_->setSearchMarks(marks, index);
+    status_->setText(search_->countLabel().text());
 }
 
 void CAnalysisWnd::AddDecoder(const std::string& stack) {
@@ -143,6 +209,7 @@ void CAnalysisWnd::Decode() {
         decoderRows_.push_back({stack.substr(0, stack.find(':')), {}, "decoding...", false});
     }
     view_->setData(&capture_, &changes_, decoderRows_);
+    search_->setDecoderRows(decoderRows_);
     UpdateRowBar();
     runner_->Start(capture_, stacks_, NameAsText);
 }
@@ -150,6 +217,7 @@ void CAnalysisWnd::Decode() {
 void CAnalysisWnd::OnDecoded(const std::vector<AnnotationRow>& rows) {
     decoderRows_ = rows;
     view_->setData(&capture_, &changes_, decoderRows_);
+    search_->setDecoderRows(decoderRows_);
     UpdateRowBar();
 }
 

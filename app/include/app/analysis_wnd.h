@@ -14,6 +14,7 @@
 #include <vector>
 
 class QLabel;
+class QListWidget;
 class QPushButton;
 class QScrollBar;
 
@@ -21,6 +22,7 @@ namespace pulsara {
 
 class AnalysisViewWidget;
 class DecoderRunner;
+class SearchBar;
 
 class CAnalysisWnd final : public QWidget {
     Q_OBJECT
@@ -44,6 +46,11 @@ public:
     [[nodiscard]] QLabel& cursorLine() const { return *cursorText_; }
     [[nodiscard]] QScrollBar& rowBar() const { return *rowBar_; }
     [[nodiscard]] int captureUpdates() const { return captureUpdates_; }
+    [[nodiscard]] SearchBar& searchBar() const { return *search_; }
+    [[nodiscard]] QListWidget& resultList() const { return *results_; }
+
+    // Ctrl+F: shows the search bar and the result list, the cursor in the search field.
+    void ShowSearch();
 
 private:
     void OnHover(int row, double sample);
@@ -51,6 +58,7 @@ private:
     void UpdateRowBar();
     void Decode();
     void OnDecoded(const std::vector<AnnotationRow>& rows);
+    void ShowMatch(int index);
 
     const Capture& capture_;
     ChangeTable changes_;
@@ -61,6 +69,8 @@ private:
     QScrollBar* rowBar_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* cursorText_ = nullptr;
+    SearchBar* search_ = nullptr;
+    QListWidget* results_ = nullptr;
     int captureUpdates_ = 0;
 };
 
