@@ -4,8 +4,10 @@
 #include "analysis/measure.h"
 #include "app/add_decoder_dlg.h"
 #include "app/analysis_view_widget.h"
+#include "app/capture_until_dlg.h"
 #include "app/decoder_runner.h"
 #include "app/search_bar.h"
+#include "app/viewer_dlg.h"
 #include "view/cursors.h"
 #include "view/hover_text.h"
 #include "view/qt_canvas.h"
@@ -21,6 +23,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QTimer>
 #include <QToolTip>
 
 #include <cmath>
@@ -34,6 +37,12 @@ std::string NameAsText(std::string_view bytes) {
 }
 
 } // namespace
+
+struct CAnalysisWnd::UntilRun {
+    analysis::Query query;
+    int tries = 0;
+    int done = 0;
+};
 
 CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
     : QWidget(parent, Qt::Window), capture_(capture), changes_(capture.samples) {
@@ -58,7 +67,9 @@ CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
     all->setToolTip(tr("The whole capture (0)"));
     auto* addDecoder = new QPushButton(tr("Add decoder..."), this);
     auto* removeDecoders = new QPushButton(tr("Remove decoders"), this);
-    for (QPushButton* button : {addDecoder, removeDecoders}) {
+    auto* captureUntil = new QPushButton(tr("Capture until..."), this);
+    captureUntil->setToolTip(tr("Capture again and again until a capture holds a match"));
+    for (QPushButton* button : {addDecoder, removeDecoders, captureUntil}) {
         button->setFocusPolicy(Qt::NoFocus);
         button->setAutoDefault(false);
         tools->addWidget(button);
@@ -99,6 +110,7 @@ CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
     connect(all, &QPushButton::clicked, view_, &AnalysisViewWidget::showAll);
     connect(addDecoder, &QPushButton::clicked, this, &CAnalysisWnd::OnAddDecoder);
     connect(removeDecoders, &QPushButton::clicked, this, &CAnalysisWnd::RemoveDecoders);
+    connect(captureUntil, &QPushButton::clicked, this, &CAnalysisWnd::OnCaptureUntil);
     runner_ = new DecoderRunner(this);
     connect(runner_, &DecoderRunner::finished, this, &CAnalysisWnd::OnDecoded);
     connect(view_, &AnalysisViewWidget::hovered, this, &CAnalysisWnd::OnHover);
@@ -142,8 +154,104 @@ void CAnalysisWnd::OnCaptureChanged() {
     UpdateRowBar();
     UpdateCursorText();
     view_->update();
+    ContinueCaptureUntil();
     search_->captureChanged();
     Decode();
+}
+
+void CAnalysisWnd::OnCaptureUntil() {
+    if (untilDlg_ == nullptr) {
+        untilDlg_ = new CaptureUntilDlg(this);
+        connect(untilDlg_, &CaptureUntilDlg::startRequested, this,
+                &CAnalysisWnd::StartCaptureUntil);
+        connect(untilDlg_, &CaptureUntilDlg::stopRequested, this,
+                [this] { StopCaptureUntil(tr("Stopped.")); });
+    }
+    if (!until_) {
+        // What the search bar holds, with the window's decoders for decoded text.
+        if (auto spec = search_->spec(); spec && (spec->signal || spec->pattern || spec->text)) {
+            if (spec->text) {
+                spec.value().stacks = stacks_;
+            }
+            untilDlg_->setMatch(QString::fromStdString(analysis::MatchSpecText(*spec)));
+        }
+    }
+    untilDlg_->show();
+    untilDlg_->raise();
+}
+
+void CAnalysisWnd::UntilProgress(const QString& text) {
+    status_->setText(text);
+    if (untilDlg_ != nullptr) {
+        untilDlg_->setProgress(text);
+        untilDlg_->setRunning(until_ != nullptr);
+    }
+}
+
+bool CAnalysisWnd::StartCaptureUntil(const QString& match, int tries) {
+    auto* main = qobject_cast<CViewerDlg*>(parentWidget());
+    const auto spec = analysis::ParseMatchSpec(match.toStdString());
+    auto query = spec ? analysis::CompileMatch(capture_, *spec, NameAsText)
+                      : analysis::Result<analysis::Query>::Fail(spec.error());
+    if (!query || main == nullptr) {
+        until_.reset();
+        UntilProgress(main == nullptr ? tr("There is no main window to capture with.")
+                                      : QString::fromStdString(query.error()));
+        return false;
+    }
+    until_ = std::make_unique<UntilRun>(UntilRun{std::move(query).value(), std::max(tries, 1), 0});
+    if (main->cycle().captureArmed == 0) {
+        main->OnStartStop();
+    }
+    UntilProgress(tr("Capture 1 of %1...").arg(until_->tries));
+    return true;
+}
+
+void CAnalysisWnd::StopCaptureUntil(const QString& why) {
+    if (!until_) {
+        return;
+    }
+    until_.reset();
+    auto* main = qobject_cast<CViewerDlg*>(parentWidget());
+    if (main != nullptr && main->cycle().captureArmed != 0) {
+        main->OnStartStop(); // STOP
+    }
+    UntilProgress(why);
+}
+
+void CAnalysisWnd::ContinueCaptureUntil() {
+    if (!until_) {
+        return;
+    }
+    const int done = ++until_->done;
+    const auto found = analysis::FindMatches(capture_, until_->query, {1});
+    if (!found) {
+        StopCaptureUntil(QString::fromStdString(found.error()));
+        return;
+    }
+    if (!found->empty()) {
+        const auto& m = found->front();
+        until_.reset();
+        view_->setWindow(
+            ShowSamples(view_->window().width, m.start - 100.0, std::max(m.end, m.start) + 100.0));
+        view_->setCursors({m.start, {}});
+        UntilProgress(
+            tr("Capture %1 holds a match at sample %2 (cursor A).").arg(done).arg(m.start));
+        return;
+    }
+    if (done >= until_->tries) {
+        StopCaptureUntil(tr("None of the %1 captures held a match.").arg(done));
+        return;
+    }
+    UntilProgress(
+        tr("Capture %1 of %2 held no match; capturing again...").arg(done).arg(until_->tries));
+    // After the main window has finished with the capture it just showed.
+    QTimer::singleShot(0, this, [this] {
+        auto* main = qobject_cast<CViewerDlg*>(parentWidget());
+        if (until_ && main != nullptr && main->cycle().captureArmed == 0) {
+            main->OnStartStop();
+        }
+    });
 }
 
 void CAnalysisWnd::ShowSearch() {

@@ -4,9 +4,11 @@
 
 #include "app/analysis_view_widget.h"
 #include "app/analysis_wnd.h"
+#include "app/capture_until_dlg.h"
 #include "app/decoder_runner.h"
 #include "app/search_bar.h"
 #include "capture/definition_text.h"
+#include "viewer_test_support.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTest>
 
 #include <cmath>
@@ -49,6 +52,13 @@ std::unique_ptr<Capture> Planted() {
         Fill(*c, 4, 25000 + b * 87, 25000 + (b + 1) * 87, bits[b]);
     }
     return c;
+}
+
+// A read-out whose probe 0 rises at sample 8192 (all of the second quarter on), or stays low.
+std::deque<ScriptedRead> ReadOut(bool rises) {
+    const Bytes low(32768, 0x00);
+    const Bytes high(32768, rises ? 0x01 : 0x00);
+    return {{true, {0x0C}}, {true, low}, {true, high}, {true, high}, {true, high}, {true, {0, 0}}};
 }
 
 double Centre(const AnalysisViewWidget& view) {
@@ -168,6 +178,63 @@ private slots:
         QCOMPARE(bar.marks().size(), std::size_t{0});
         QCOMPARE(bar.countLabel().text(), QStringLiteral("no match"));
         QTRY_VERIFY_WITH_TIMEOUT(!wnd.decoderRunner().Busy(), 20000);
+    }
+
+    void captureUntilRunsTheMainWindowsCycle() {
+        Viewer viewer("#SYSPARM 5,0,0,15,0,0\r\nR0\t0\r\n");
+        auto& dlg = *viewer.dialog;
+        QTest::mouseClick(&dlg.analysisButton(), Qt::LeftButton);
+        CAnalysisWnd& wnd = *dlg.analysisWindow();
+        const auto& cycle = dlg.cycle();
+
+        // The dialog starts from the search bar's match.
+        wnd.ShowSearch();
+        wnd.searchBar().kindBox().setCurrentIndex(SearchBar::Edge);
+        wnd.searchBar().signalBox().setCurrentText("R0");
+        wnd.searchBar().detailEdit().setText("rising");
+        wnd.OnCaptureUntil();
+        CaptureUntilDlg& until = *wnd.captureUntilDialog();
+        QCOMPARE(until.matchEdit().text(), QStringLiteral("--signal R0 --edge rising"));
+
+        // Held on the second capture: the first one is followed by a START of its own.
+        QVERIFY(wnd.StartCaptureUntil(until.matchEdit().text(), 3));
+        QCOMPARE(cycle.captureArmed, 1);
+        QVERIFY(!until.startButton().isEnabled());
+        viewer.linked.board.reads = ReadOut(false);
+        dlg.OnTimer();
+        QVERIFY(until.progressLabel().text().contains("Capture 1 of 3 held no match"));
+        QTRY_COMPARE(cycle.captureArmed, 1);
+        viewer.linked.board.reads = ReadOut(true);
+        dlg.OnTimer();
+        QCOMPARE(until.progressLabel().text(),
+                 QStringLiteral("Capture 2 holds a match at sample 8192 (cursor A)."));
+        QVERIFY(!wnd.captureUntilRunning());
+        QCOMPARE(wnd.view().cursors().a, std::optional<int>(8192));
+        QCoreApplication::processEvents();
+        QCOMPARE(cycle.captureArmed, 0);
+        QVERIFY(until.startButton().isEnabled());
+
+        // Never held: it gives up after the tries, unarmed.
+        QVERIFY(wnd.StartCaptureUntil("--signal R0 --pulse high", 2));
+        for (int i = 0; i < 2; ++i) {
+            QTRY_COMPARE(cycle.captureArmed, 1);
+            viewer.linked.board.reads = ReadOut(true); // a rise, but no complete pulse
+            dlg.OnTimer();
+        }
+        QCOMPARE(until.progressLabel().text(),
+                 QStringLiteral("None of the 2 captures held a match."));
+        QCoreApplication::processEvents();
+        QCOMPARE(cycle.captureArmed, 0);
+
+        // Stop presses STOP; a match that cannot be read never starts.
+        QVERIFY(wnd.StartCaptureUntil("--signal R0 --edge falling", 5));
+        QCOMPARE(cycle.captureArmed, 1);
+        QTest::mouseClick(&until.stopButton(), Qt::LeftButton);
+        QCOMPARE(cycle.captureArmed, 0);
+        QVERIFY(!wnd.captureUntilRunning());
+        QVERIFY(!wnd.StartCaptureUntil("--signal NOPE --edge falling", 5));
+        QCOMPARE(cycle.captureArmed, 0);
+        QVERIFY(until.progressLabel().text().contains("no row is named \"NOPE\""));
     }
 };
 
