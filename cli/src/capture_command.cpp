@@ -88,11 +88,13 @@ void AddCaptureCommand(CLI::App& app, CommandContext& context) {
     cmd->add_flag("--trace-io", options->traceIo, "print every I/O control on stderr");
     cmd->add_option("-o,--output", options->output, "capture file to write (.wfa)")->required();
     AddSimOptions(*cmd, options->sim);
-    cmd->add_option("--until", options->until,
-                    "capture again until a capture holds this match, as find takes it: "
-                    "\"--signal S --pulse high --shorter 20ns\"; exit status 1 when no try did");
+    auto* until = cmd->add_option(
+        "--until", options->until,
+        "capture again until a capture holds this match, as find takes it: "
+        "\"--signal S --pulse high --shorter 20ns\"; exit status 1 when no try did");
     cmd->add_option("--tries", options->tries, "captures --until makes at most (default 100)")
-        ->check(CLI::Range(1, 1000000));
+        ->check(CLI::Range(1, 1000000))
+        ->needs(until);
     cmd->callback([options, &context] {
         const auto capture = StartUpOrReport(options->definition, context);
         if (!capture) {
