@@ -191,9 +191,9 @@ bool Require(const Bits& bits, std::uint64_t value, std::uint64_t care, Query& q
     return true;
 }
 
-Result<Query> CompileValue(const Capture& capture, const MatchSpec& spec,
+Result<Query> CompileValue(const Capture& capture, const MatchWords& words,
                            const NameDecoder& decodeName) {
-    const auto bits = BitsOf(capture, *spec.signal, decodeName);
+    const auto bits = BitsOf(capture, *words.signal, decodeName);
     if (!bits) {
         return Fail<Query>(bits.error());
     }
@@ -214,13 +214,13 @@ Result<Query> CompileValue(const Capture& capture, const MatchSpec& spec,
         }
         return *hex;
     };
-    const auto value = parse("value", *spec.value);
+    const auto value = parse("value", *words.value);
     if (!value) {
         return Fail<Query>(value.error());
     }
     std::uint64_t care = all;
-    if (spec.mask) {
-        const auto mask = parse("mask", *spec.mask);
+    if (words.mask) {
+        const auto mask = parse("mask", *words.mask);
         if (!mask) {
             return Fail<Query>(mask.error());
         }
@@ -281,16 +281,16 @@ Result<Query> CompilePattern(const Capture& capture, const std::string& pattern,
     return query;
 }
 
-Result<Query> CompileDecoded(const Capture& capture, const MatchSpec& spec,
+Result<Query> CompileDecoded(const Capture& capture, const MatchWords& words,
                              const NameDecoder& decodeName) {
-    if (!spec.text) {
+    if (!words.text) {
         return Fail<Query>("a decoded match needs --text TEXT (with --regex, an expression)");
     }
-    auto plan = PlanDecode(capture, {spec.stacks, std::nullopt, decodeName});
+    auto plan = PlanDecode(capture, {words.stacks, std::nullopt, decodeName});
     if (!plan) {
         return Fail<Query>(plan.error());
     }
-    auto filter = ParseAnnotationFilter(spec.annotations, *plan);
+    auto filter = ParseAnnotationFilter(words.annotations, *plan);
     if (!filter) {
         return Fail<Query>(filter.error());
     }
@@ -298,12 +298,12 @@ Result<Query> CompileDecoded(const Capture& capture, const MatchSpec& spec,
     query.kind = MatchKind::Decoded;
     query.plan = std::move(plan).value();
     query.filter = std::move(filter).value();
-    query.text = *spec.text;
-    if (spec.regex) {
+    query.text = *words.text;
+    if (words.regex) {
         try {
-            query.pattern = std::make_shared<const std::regex>(*spec.text);
+            query.pattern = std::make_shared<const std::regex>(*words.text);
         } catch (const std::regex_error& e) {
-            return Fail<Query>("--regex: \"" + *spec.text + "\" is not a regular expression (" +
+            return Fail<Query>("--regex: \"" + *words.text + "\" is not a regular expression (" +
                                e.what() + ")");
         }
     }
@@ -312,20 +312,20 @@ Result<Query> CompileDecoded(const Capture& capture, const MatchSpec& spec,
 
 } // namespace
 
-Result<Query> CompileMatch(const Capture& capture, const MatchSpec& spec,
+Result<Query> CompileMatch(const Capture& capture, const MatchWords& words,
                            const NameDecoder& decodeName) {
-    if ((spec.shorter || spec.longer) && !spec.pulse) {
+    if ((words.shorter || words.longer) && !words.pulse) {
         return Fail<Query>("--shorter and --longer limit a --pulse");
     }
-    if (spec.mask && !spec.value) {
+    if (words.mask && !words.value) {
         return Fail<Query>("--mask goes with --value");
     }
-    if ((spec.text || spec.regex || !spec.annotations.empty()) && spec.stacks.empty()) {
+    if ((words.text || words.regex || !words.annotations.empty()) && words.stacks.empty()) {
         return Fail<Query>("--text, --regex and -A search decoded annotations: give the "
                            "decoder stack with -P");
     }
-    const int kinds = (spec.edge ? 1 : 0) + (spec.pulse ? 1 : 0) + (spec.value ? 1 : 0) +
-                      (spec.pattern ? 1 : 0) + (spec.stacks.empty() ? 0 : 1);
+    const int kinds = (words.edge ? 1 : 0) + (words.pulse ? 1 : 0) + (words.value ? 1 : 0) +
+                      (words.pattern ? 1 : 0) + (words.stacks.empty() ? 0 : 1);
     if (kinds == 0) {
         return Fail<Query>("say what to find: --signal S --edge rising|falling|either, "
                            "--signal S --pulse high|low [--shorter T] [--longer T], "
@@ -336,45 +336,45 @@ Result<Query> CompileMatch(const Capture& capture, const MatchSpec& spec,
         return Fail<Query>("give one match kind: --edge, --pulse, --value, --pattern or -P, "
                            "not several");
     }
-    if (spec.pattern) {
-        if (spec.signal) {
+    if (words.pattern) {
+        if (words.signal) {
             return Fail<Query>("--pattern names its own signals; leave out --signal");
         }
-        return CompilePattern(capture, *spec.pattern, decodeName);
+        return CompilePattern(capture, *words.pattern, decodeName);
     }
-    if (!spec.stacks.empty()) {
-        return CompileDecoded(capture, spec, decodeName);
+    if (!words.stacks.empty()) {
+        return CompileDecoded(capture, words, decodeName);
     }
-    if (!spec.signal) {
-        return Fail<Query>(std::string(spec.value  ? "--value"
-                                       : spec.edge ? "--edge"
-                                                   : "--pulse") +
+    if (!words.signal) {
+        return Fail<Query>(std::string(words.value  ? "--value"
+                                       : words.edge ? "--edge"
+                                                    : "--pulse") +
                            " needs --signal (one of " + RowList(capture.channels, decodeName) +
                            ")");
     }
-    if (spec.value) {
-        return CompileValue(capture, spec, decodeName);
+    if (words.value) {
+        return CompileValue(capture, words, decodeName);
     }
-    const auto signal = ResolveSignal(capture.channels, *spec.signal, decodeName);
+    const auto signal = ResolveSignal(capture.channels, *words.signal, decodeName);
     if (!signal) {
         return Fail<Query>(signal.error());
     }
     Query query;
     query.signal = *signal;
-    if (spec.edge) {
+    if (words.edge) {
         query.kind = MatchKind::Edge;
-        const std::string edge = Lower(*spec.edge);
+        const std::string edge = Lower(*words.edge);
         if (edge != "rising" && edge != "falling" && edge != "either") {
-            return Fail<Query>("--edge is rising, falling or either, not \"" + *spec.edge + "\"");
+            return Fail<Query>("--edge is rising, falling or either, not \"" + *words.edge + "\"");
         }
         query.rising = edge != "falling";
         query.falling = edge != "rising";
         return query;
     }
     query.kind = MatchKind::Pulse;
-    const std::string level = Lower(*spec.pulse);
+    const std::string level = Lower(*words.pulse);
     if (level != "high" && level != "low") {
-        return Fail<Query>("--pulse is high or low, not \"" + *spec.pulse + "\"");
+        return Fail<Query>("--pulse is high or low, not \"" + *words.pulse + "\"");
     }
     query.high = level == "high";
     const auto periodNs = SamplePeriodNs(capture.settings);
@@ -401,13 +401,13 @@ Result<Query> CompileMatch(const Capture& capture, const MatchSpec& spec,
         }
         return std::nullopt;
     };
-    if (spec.shorter) {
-        if (auto error = limit("shorter", *spec.shorter, true)) {
+    if (words.shorter) {
+        if (auto error = limit("shorter", *words.shorter, true)) {
             return Fail<Query>(*error);
         }
     }
-    if (spec.longer) {
-        if (auto error = limit("longer", *spec.longer, false)) {
+    if (words.longer) {
+        if (auto error = limit("longer", *words.longer, false)) {
             return Fail<Query>(*error);
         }
     }

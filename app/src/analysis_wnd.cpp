@@ -169,11 +169,12 @@ void CAnalysisWnd::OnCaptureUntil() {
     }
     if (!until_) {
         // What the search bar holds, with the window's decoders for decoded text.
-        if (auto spec = search_->spec(); spec && (spec->signal || spec->pattern || spec->text)) {
-            if (spec->text) {
-                spec.value().stacks = stacks_;
+        if (auto words = search_->matchWords();
+            words && (words->signal || words->pattern || words->text)) {
+            if (words->text) {
+                words.value().stacks = stacks_;
             }
-            untilDlg_->setMatch(QString::fromStdString(analysis::MatchSpecText(*spec)));
+            untilDlg_->setMatch(QString::fromStdString(analysis::MatchWordsText(*words)));
         }
     }
     untilDlg_->show();
@@ -190,9 +191,9 @@ void CAnalysisWnd::UntilProgress(const QString& text) {
 
 bool CAnalysisWnd::StartCaptureUntil(const QString& match, int tries) {
     auto* main = qobject_cast<CViewerDlg*>(parentWidget());
-    const auto spec = analysis::ParseMatchSpec(match.toStdString());
-    auto query = spec ? analysis::CompileMatch(capture_, *spec, NameAsText)
-                      : analysis::Result<analysis::Query>::Fail(spec.error());
+    const auto words = analysis::ParseMatchWords(match.toStdString());
+    auto query = words ? analysis::CompileMatch(capture_, *words, NameAsText)
+                       : analysis::Result<analysis::Query>::Fail(words.error());
     if (!query || main == nullptr) {
         until_.reset();
         UntilProgress(main == nullptr ? tr("There is no main window to capture with.")

@@ -118,54 +118,54 @@ void SearchBar::setDecoderRows(std::span<const AnnotationRow> rows) {
     }
 }
 
-analysis::Result<analysis::MatchSpec> SearchBar::spec() const {
-    using Spec = analysis::Result<analysis::MatchSpec>;
-    analysis::MatchSpec spec;
+analysis::Result<analysis::MatchWords> SearchBar::matchWords() const {
+    using WordsResult = analysis::Result<analysis::MatchWords>;
+    analysis::MatchWords words;
     const std::string signal = signal_->currentText().trimmed().toStdString();
     const std::string detail = detail_->text().trimmed().toStdString();
     if (!signal.empty()) {
-        spec.signal = signal;
+        words.signal = signal;
     }
     switch (kind_->currentIndex()) {
     case Edge:
-        spec.edge = detail.empty() ? "either" : detail;
+        words.edge = detail.empty() ? "either" : detail;
         break;
     case Pulse: {
-        spec.pulse = "high";
+        words.pulse = "high";
         for (const auto& word : Words(detail)) {
             if (word == "high" || word == "low") {
-                spec.pulse = word;
+                words.pulse = word;
             } else if (word.size() > 1 && word[0] == '<') {
-                spec.shorter = word.substr(1);
+                words.shorter = word.substr(1);
             } else if (word.size() > 1 && word[0] == '>') {
-                spec.longer = word.substr(1);
+                words.longer = word.substr(1);
             } else {
-                return Spec::Fail("a pulse search reads high or low, then <T and >T (as "
-                                  "high <20ns), not \"" +
-                                  word + "\"");
+                return WordsResult::Fail("a pulse search reads high or low, then <T and >T (as "
+                                         "high <20ns), not \"" +
+                                         word + "\"");
             }
         }
         break;
     }
     case Value: {
         const auto slash = detail.find('/');
-        spec.value = detail.substr(0, slash);
+        words.value = detail.substr(0, slash);
         if (slash != std::string::npos) {
-            spec.mask = detail.substr(slash + 1);
+            words.mask = detail.substr(slash + 1);
         }
         break;
     }
     case Pattern:
-        spec.signal.reset();
-        spec.pattern = detail;
+        words.signal.reset();
+        words.pattern = detail;
         break;
     default:
-        spec.signal.reset();
-        spec.text = detail;
-        spec.regex = regex_->isChecked();
+        words.signal.reset();
+        words.text = detail;
+        words.regex = regex_->isChecked();
         break;
     }
-    return spec;
+    return words;
 }
 
 std::vector<SearchMark> SearchBar::FindDecoded(std::string* error) const {
@@ -206,7 +206,7 @@ void SearchBar::search() {
     std::vector<SearchMark> marks;
     if (kind_->currentIndex() == Decoded) {
         marks = FindDecoded(&error);
-    } else if (const auto s = spec(); !s) {
+    } else if (const auto s = matchWords(); !s) {
         error = s.error();
     } else if (const auto query = analysis::CompileMatch(capture_, *s, NameAsText); !query) {
         error = query.error();

@@ -19,13 +19,13 @@ std::int32_t ScrollPosShowing(int sample) {
 int RunBoardCaptureUntil(EzusbDriver& driver, Capture& capture, std::span<const std::uint8_t> image,
                          BoardCaptureRequest request, const UntilRequest& until, Clock& clock,
                          std::ostream& out, std::ostream& err) {
-    const auto spec = analysis::ParseMatchSpec(until.match);
-    if (!spec) {
-        err << "pulsara-cli: --until: " << spec.error() << "\n";
+    const auto words = analysis::ParseMatchWords(until.match);
+    if (!words) {
+        err << "pulsara-cli: --until: " << words.error() << "\n";
         return 2;
     }
     // Rows and rate are known before the first capture; only the samples change.
-    const auto query = analysis::CompileMatch(capture, *spec, DecodeShiftJis);
+    const auto query = analysis::CompileMatch(capture, *words, DecodeShiftJis);
     if (!query) {
         err << "pulsara-cli: --until: " << query.error() << "\n";
         return 2;

@@ -20,7 +20,7 @@ using Json = nlohmann::ordered_json;
 struct FindOptions {
     std::optional<std::filesystem::path> definition;
     std::filesystem::path capturePath;
-    analysis::MatchSpec match;
+    analysis::MatchWords match;
     bool json = false;
     bool first = false;
     bool count = false;

@@ -8,26 +8,26 @@
 
 namespace pulsara::cli {
 
-void AddMatchOptions(CLI::App& cmd, analysis::MatchSpec& spec) {
-    cmd.add_option("--signal,-s", spec.signal,
+void AddMatchOptions(CLI::App& cmd, analysis::MatchWords& words) {
+    cmd.add_option("--signal,-s", words.signal,
                    "a row name, a bus row's probe as NAME[j], or a probe number 0-31 (with "
                    "--value: a row)");
-    cmd.add_option("--edge", spec.edge, "rising, falling or either edges of --signal");
-    cmd.add_option("--pulse", spec.pulse, "high or low pulses of --signal");
-    cmd.add_option("--shorter", spec.shorter,
+    cmd.add_option("--edge", words.edge, "rising, falling or either edges of --signal");
+    cmd.add_option("--pulse", words.pulse, "high or low pulses of --signal");
+    cmd.add_option("--shorter", words.shorter,
                    "pulses shorter than this: samples (3) or a time (25ns, 1.5us, 2ms)");
-    cmd.add_option("--longer", spec.longer, "pulses longer than this");
-    cmd.add_option("--value", spec.value, "where row --signal becomes this hex value");
-    cmd.add_option("--mask", spec.mask, "hex bits of --value that count");
-    cmd.add_option("--pattern", spec.pattern,
+    cmd.add_option("--longer", words.longer, "pulses longer than this");
+    cmd.add_option("--value", words.value, "where row --signal becomes this hex value");
+    cmd.add_option("--mask", words.mask, "hex bits of --value that count");
+    cmd.add_option("--pattern", words.pattern,
                    "levels at once: SIG1=1,SIG2=0,DATA=0x3? (? any hex digit)");
-    cmd.add_option("-P,--protocol-decoders", spec.stacks, "decoder stack, as decode takes it")
+    cmd.add_option("-P,--protocol-decoders", words.stacks, "decoder stack, as decode takes it")
         ->allow_extra_args(false);
-    cmd.add_option("-A,--protocol-decoder-annotations", spec.annotations,
+    cmd.add_option("-A,--protocol-decoder-annotations", words.annotations,
                    "annotations to search, as decode takes them")
         ->allow_extra_args(false);
-    cmd.add_option("--text", spec.text, "decoded annotations whose text contains this");
-    cmd.add_flag("--regex", spec.regex, "--text is a regular expression (ECMAScript)");
+    cmd.add_option("--text", words.text, "decoded annotations whose text contains this");
+    cmd.add_flag("--regex", words.regex, "--text is a regular expression (ECMAScript)");
 }
 
 std::string TimeText(double ns) {

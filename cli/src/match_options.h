@@ -12,8 +12,8 @@ class App;
 namespace pulsara::cli {
 
 // --signal, --edge, --pulse, --shorter, --longer, --value, --mask, --pattern, -P, -A,
-// --text and --regex, into `spec`.
-void AddMatchOptions(CLI::App& cmd, analysis::MatchSpec& spec);
+// --text and --regex, into `words`.
+void AddMatchOptions(CLI::App& cmd, analysis::MatchWords& words);
 
 // A time from the trigger with its sign and a unit that keeps it short: +0ns, -250ns,
 // +1.5us, -16.378ms.

@@ -104,9 +104,9 @@ TEST(Search, FindsWhatWasPlantedAndNothingInTheClearedSamples) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.match);
-        const auto spec = ParseMatchSpec(c.match);
-        ASSERT_TRUE(spec) << spec.error();
-        const auto query = CompileMatch(*capture, *spec);
+        const auto words = ParseMatchWords(c.match);
+        ASSERT_TRUE(words) << words.error();
+        const auto query = CompileMatch(*capture, *words);
         ASSERT_TRUE(query) << query.error();
         const auto all = FindMatches(*capture, *query);
         ASSERT_TRUE(all) << all.error();
@@ -131,7 +131,7 @@ TEST(Search, FindsWhatWasPlantedAndNothingInTheClearedSamples) {
     };
     for (const auto& d : decoded) {
         SCOPED_TRACE(d.match);
-        const auto query = CompileMatch(*capture, *ParseMatchSpec(d.match));
+        const auto query = CompileMatch(*capture, *ParseMatchWords(d.match));
         ASSERT_TRUE(query) << query.error();
         const auto matches = FindMatches(*capture, *query);
         ASSERT_TRUE(matches) << matches.error();
@@ -175,29 +175,30 @@ TEST(Search, BadMatchesSayWhatToWriteInstead) {
     };
     for (const auto& [match, message] : cases) {
         SCOPED_TRACE(match);
-        const auto spec = ParseMatchSpec(match);
-        const std::string error = spec ? CompileMatch(*capture, *spec).error() : spec.error();
+        const auto words = ParseMatchWords(match);
+        const std::string error = words ? CompileMatch(*capture, *words).error() : words.error();
         EXPECT_NE(error.find(message), std::string::npos) << error;
     }
     // A time needs a known period; samples do not.
-    const auto time = CompileMatch(*ext, *ParseMatchSpec("--signal GL --pulse high --longer 1us"));
+    const auto time = CompileMatch(*ext, *ParseMatchWords("--signal GL --pulse high --longer 1us"));
     EXPECT_NE(time.error().find("external clock"), std::string::npos) << time.error();
-    const auto samples = CompileMatch(*ext, *ParseMatchSpec("--signal GL --pulse high --longer 3"));
+    const auto samples =
+        CompileMatch(*ext, *ParseMatchWords("--signal GL --pulse high --longer 3"));
     ASSERT_TRUE(samples) << samples.error();
     EXPECT_EQ(RangesOf(*FindMatches(*ext, *samples)), (Ranges{{20000, 20050}}));
 }
 
 TEST(Search, AMatchWrittenOutReadsBackTheSame) {
-    MatchSpec spec;
-    spec.stacks = {"uart:rx=RX:baudrate=115200"};
-    spec.annotations = {"uart=rx-data"};
-    spec.text = "it's \"a\" b\\c";
-    spec.regex = true;
-    const auto back = ParseMatchSpec(MatchSpecText(spec));
+    MatchWords words;
+    words.stacks = {"uart:rx=RX:baudrate=115200"};
+    words.annotations = {"uart=rx-data"};
+    words.text = "it's \"a\" b\\c";
+    words.regex = true;
+    const auto back = ParseMatchWords(MatchWordsText(words));
     ASSERT_TRUE(back) << back.error();
-    EXPECT_EQ(back->stacks, spec.stacks);
-    EXPECT_EQ(back->annotations, spec.annotations);
-    EXPECT_EQ(back->text, spec.text);
+    EXPECT_EQ(back->stacks, words.stacks);
+    EXPECT_EQ(back->annotations, words.annotations);
+    EXPECT_EQ(back->text, words.text);
     EXPECT_TRUE(back->regex);
     EXPECT_FALSE(back->signal);
 }

@@ -1,10 +1,10 @@
 #pragma once
 // Finding things in a capture: edges, pulses by width (a glitch finder), a bus value or a
 // pattern of levels, and decoded annotations by their text. What the user wrote (a
-// MatchSpec, from the command line or a dialog) is checked and resolved against a capture
+// MatchWords, from the command line or a dialog) is checked and resolved against a capture
 // once, then searched:
 //
-//   auto query = CompileMatch(capture, spec, decodeName);   // error: what to write instead
+//   auto query = CompileMatch(capture, words, decodeName);   // error: what to write instead
 //   auto matches = FindMatches(capture, *query);             // decoded: runs the decoders
 //
 // Only captured samples are searched (FirstCapturedSample on): nothing is ever found in the
@@ -33,7 +33,7 @@ enum class MatchKind { Edge, Pulse, Value, Decoded };
 [[nodiscard]] std::string_view MatchKindName(MatchKind kind); // "edge", "pulse", ...
 
 // The words of `pulsara-cli find`'s options, unchecked.
-struct MatchSpec {
+struct MatchWords {
     std::optional<std::string> signal;    // --signal: a signal (edge, pulse) or a row (value)
     std::optional<std::string> edge;      // --edge rising|falling|either
     std::optional<std::string> pulse;     // --pulse high|low
@@ -48,12 +48,12 @@ struct MatchSpec {
     bool regex = false;                   // --regex: text is an ECMAScript expression
 };
 
-// Splits a one-line match ("--signal CLK --pulse high --shorter 20ns") into a MatchSpec;
+// Splits a one-line match ("--signal CLK --pulse high --shorter 20ns") into a MatchWords;
 // words may be quoted with ' or ". The error names the word it does not know.
-[[nodiscard]] Result<MatchSpec> ParseMatchSpec(std::string_view line);
+[[nodiscard]] Result<MatchWords> ParseMatchWords(std::string_view line);
 
 // The match as the command line would take it again, for messages and dialogs.
-[[nodiscard]] std::string MatchSpecText(const MatchSpec& spec);
+[[nodiscard]] std::string MatchWordsText(const MatchWords& words);
 
 // A match resolved against one capture's rows and rate.
 struct Query {
@@ -73,7 +73,7 @@ struct Query {
 
 // Checks the words: one match kind, signals and rows the capture has (the error lists
 // them), limits with a unit only when the rate is known, hex digits that fit the row.
-[[nodiscard]] Result<Query> CompileMatch(const Capture& capture, const MatchSpec& spec,
+[[nodiscard]] Result<Query> CompileMatch(const Capture& capture, const MatchWords& words,
                                          const NameDecoder& decodeName = {});
 
 struct Match {

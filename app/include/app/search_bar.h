@@ -40,7 +40,7 @@ public:
     void setCurrent(int index);
 
     // The find options the fields stand for (decoded: the text alone).
-    [[nodiscard]] analysis::Result<analysis::MatchSpec> spec() const;
+    [[nodiscard]] analysis::Result<analysis::MatchWords> matchWords() const;
 
     [[nodiscard]] const std::vector<SearchMark>& marks() const { return marks_; }
     [[nodiscard]] int current() const { return current_; }

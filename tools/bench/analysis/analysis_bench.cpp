@@ -123,7 +123,7 @@ void BM_Find(benchmark::State& state) {
     const auto capture = BusySearchCapture();
     const char* match = kSearches[state.range(0)];
     state.SetLabel(match);
-    const auto query = CompileMatch(*capture, *ParseMatchSpec(match));
+    const auto query = CompileMatch(*capture, *ParseMatchWords(match));
     if (!query) {
         state.SkipWithError(query.error().c_str());
         return;
@@ -144,7 +144,7 @@ void BM_FindEdgesAll32Probes(benchmark::State& state) {
     std::vector<Query> queries;
     for (int p = 0; p < 32; ++p) {
         queries.push_back(*CompileMatch(
-            *capture, *ParseMatchSpec("--signal " + std::to_string(p) + " --edge rising")));
+            *capture, *ParseMatchWords("--signal " + std::to_string(p) + " --edge rising")));
     }
     for (auto _ : state) {
         for (const auto& q : queries) {

@@ -8,7 +8,7 @@ namespace pulsara::analysis {
 namespace {
 
 // Words as a shell splits them: blanks separate, ' and " quote, \ escapes one character.
-Result<std::vector<std::string>> Words(std::string_view line) {
+Result<std::vector<std::string>> Split(std::string_view line) {
     std::vector<std::string> words;
     std::string word;
     bool inWord = false;
@@ -61,23 +61,23 @@ std::string Quoted(const std::string& word) {
 
 } // namespace
 
-Result<MatchSpec> ParseMatchSpec(std::string_view line) {
-    auto words = Words(line);
-    if (!words) {
-        return Result<MatchSpec>::Fail(words.error());
+Result<MatchWords> ParseMatchWords(std::string_view line) {
+    auto split = Split(line);
+    if (!split) {
+        return Result<MatchWords>::Fail(split.error());
     }
-    MatchSpec spec;
-    const std::array<std::pair<std::string_view, std::optional<std::string> MatchSpec::*>, 9>
-        single = {{{"--signal", &MatchSpec::signal},
-                   {"-s", &MatchSpec::signal},
-                   {"--edge", &MatchSpec::edge},
-                   {"--pulse", &MatchSpec::pulse},
-                   {"--shorter", &MatchSpec::shorter},
-                   {"--longer", &MatchSpec::longer},
-                   {"--value", &MatchSpec::value},
-                   {"--mask", &MatchSpec::mask},
-                   {"--pattern", &MatchSpec::pattern}}};
-    const auto& list = *words;
+    MatchWords words;
+    const std::array<std::pair<std::string_view, std::optional<std::string> MatchWords::*>, 9>
+        single = {{{"--signal", &MatchWords::signal},
+                   {"-s", &MatchWords::signal},
+                   {"--edge", &MatchWords::edge},
+                   {"--pulse", &MatchWords::pulse},
+                   {"--shorter", &MatchWords::shorter},
+                   {"--longer", &MatchWords::longer},
+                   {"--value", &MatchWords::value},
+                   {"--mask", &MatchWords::mask},
+                   {"--pattern", &MatchWords::pattern}}};
+    const auto& list = *split;
     for (std::size_t i = 0; i < list.size(); ++i) {
         std::string name = list[i];
         std::optional<std::string> inlineValue;
@@ -86,7 +86,7 @@ Result<MatchSpec> ParseMatchSpec(std::string_view line) {
             name.resize(eq);
         }
         if (name == "--regex") {
-            spec.regex = true;
+            words.regex = true;
             continue;
         }
         const auto takeValue = [&]() -> std::optional<std::string> {
@@ -103,51 +103,51 @@ Result<MatchSpec> ParseMatchSpec(std::string_view line) {
         const bool isList = name == "-P" || name == "--protocol-decoders" || name == "-A" ||
                             name == "--protocol-decoder-annotations" || name == "--text";
         if (known == single.end() && !isList) {
-            return Result<MatchSpec>::Fail(
+            return Result<MatchWords>::Fail(
                 "the match does not take \"" + name +
                 "\"; it takes --signal, --edge, --pulse, --shorter, --longer, --value, --mask, "
                 "--pattern, -P, -A, --text and --regex");
         }
         const auto value = takeValue();
         if (!value) {
-            return Result<MatchSpec>::Fail(name + " needs a value");
+            return Result<MatchWords>::Fail(name + " needs a value");
         }
         if (name == "-P" || name == "--protocol-decoders") {
-            spec.stacks.push_back(*value);
+            words.stacks.push_back(*value);
         } else if (name == "-A" || name == "--protocol-decoder-annotations") {
-            spec.annotations.push_back(*value);
+            words.annotations.push_back(*value);
         } else if (name == "--text") {
-            spec.text = *value;
+            words.text = *value;
         } else {
-            spec.*(known->second) = *value;
+            words.*(known->second) = *value;
         }
     }
-    return spec;
+    return words;
 }
 
-std::string MatchSpecText(const MatchSpec& spec) {
+std::string MatchWordsText(const MatchWords& words) {
     std::string out;
     const auto add = [&](std::string_view name, const std::optional<std::string>& value) {
         if (value) {
             out += (out.empty() ? "" : " ") + std::string(name) + " " + Quoted(*value);
         }
     };
-    add("--signal", spec.signal);
-    add("--edge", spec.edge);
-    add("--pulse", spec.pulse);
-    add("--shorter", spec.shorter);
-    add("--longer", spec.longer);
-    add("--value", spec.value);
-    add("--mask", spec.mask);
-    add("--pattern", spec.pattern);
-    for (const auto& stack : spec.stacks) {
+    add("--signal", words.signal);
+    add("--edge", words.edge);
+    add("--pulse", words.pulse);
+    add("--shorter", words.shorter);
+    add("--longer", words.longer);
+    add("--value", words.value);
+    add("--mask", words.mask);
+    add("--pattern", words.pattern);
+    for (const auto& stack : words.stacks) {
         add("-P", stack);
     }
-    for (const auto& a : spec.annotations) {
+    for (const auto& a : words.annotations) {
         add("-A", a);
     }
-    add("--text", spec.text);
-    if (spec.regex) {
+    add("--text", words.text);
+    if (words.regex) {
         out += out.empty() ? "--regex" : " --regex";
     }
     return out;
