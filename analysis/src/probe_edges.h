@@ -25,6 +25,7 @@ public:
     [[nodiscard]] std::optional<int> EdgeAfter(int s) const;
 
     [[nodiscard]] const std::array<std::uint64_t, kWords>& Words() const { return edges_; }
+    [[nodiscard]] const std::array<std::uint64_t, kWords>& LevelWords() const { return levels_; }
 
 private:
     static std::size_t Word(int s) { return static_cast<std::size_t>(s) / 64; }

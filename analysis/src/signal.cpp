@@ -3,6 +3,7 @@
 #include "capture/labels.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -119,6 +120,34 @@ Result<Signal> ResolveSignal(const ChannelTable& channels, std::string_view text
     return Result<Signal>::Fail(
         "no row is named \"" + std::string(text) + "\"; name one of the rows (" +
         (names.empty() ? std::string("there are none") : names) + ") or a probe number 0 to 31");
+}
+
+std::optional<int> FindRow(const ChannelTable& channels, std::string_view text,
+                           const NameDecoder& decodeName) {
+    for (int r = 0; r < RowCount(channels); ++r) {
+        if (NameIs(NameBytes(channels.rows[static_cast<std::size_t>(r)]), text, decodeName)) {
+            return r;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<int> TriggerSample(const CaptureSettings& settings) {
+    static constexpr std::array<int, 3> kTriggerSamples = {24, 16378, 32728};
+    if (settings.triggerPosition < 0 ||
+        settings.triggerPosition >= static_cast<std::int32_t>(kTriggerSamples.size())) {
+        return std::nullopt;
+    }
+    return kTriggerSamples[static_cast<std::size_t>(settings.triggerPosition)];
+}
+
+std::optional<double> NsFromTrigger(const CaptureSettings& settings, int sample) {
+    const auto trigger = TriggerSample(settings);
+    const auto period = SamplePeriodNs(settings);
+    if (!trigger || !period) {
+        return std::nullopt;
+    }
+    return static_cast<double>(sample - *trigger) * *period;
 }
 
 int FirstCapturedSample(const CaptureSettings& settings) {

@@ -39,7 +39,14 @@ void AnalysisViewWidget::setData(const Capture* capture, const ChangeTable* chan
 }
 
 AnalysisScene AnalysisViewWidget::scene() const {
-    return {capture_, changes_, window_, firstRow_, cursors_, decoderRows_};
+    return {capture_, changes_,     window_,      firstRow_,
+            cursors_, decoderRows_, searchMarks_, currentMark_};
+}
+
+void AnalysisViewWidget::setSearchMarks(std::span<const SearchMark> marks, int current) {
+    searchMarks_ = marks;
+    currentMark_ = current;
+    update();
 }
 
 AnalysisLayout AnalysisViewWidget::layout() const {

@@ -4,7 +4,10 @@
 #include "analysis/measure.h"
 #include "app/add_decoder_dlg.h"
 #include "app/analysis_view_widget.h"
+#include "app/capture_until_dlg.h"
 #include "app/decoder_runner.h"
+#include "app/search_bar.h"
+#include "app/viewer_dlg.h"
 #include "view/cursors.h"
 #include "view/hover_text.h"
 #include "view/qt_canvas.h"
@@ -12,10 +15,15 @@
 
 #include <QBoxLayout>
 #include <QCursor>
+#include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
+#include <QTimer>
 #include <QToolTip>
 
 #include <cmath>
@@ -31,10 +39,16 @@ std::string NameAsText(std::string_view bytes) {
 // The status line when the pointer is over no channel row.
 QString Hint() {
     return CAnalysisWnd::tr("Wheel: zoom   drag: pan   click: cursor A, right click: B   "
-                            "+ - 0 Home End T");
+                            "+ - 0 Home End T   Ctrl+F: find, F3 / Shift+F3");
 }
 
 } // namespace
+
+struct CAnalysisWnd::UntilRun {
+    analysis::Query query;
+    int tries = 0;
+    int done = 0;
+};
 
 CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
     : QWidget(parent, Qt::Window), capture_(capture), changes_(capture.samples) {
@@ -59,7 +73,9 @@ CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
     all->setToolTip(tr("The whole capture (0)"));
     auto* addDecoder = new QPushButton(tr("Add decoder..."), this);
     auto* removeDecoders = new QPushButton(tr("Remove decoders"), this);
-    for (QPushButton* button : {addDecoder, removeDecoders}) {
+    auto* captureUntil = new QPushButton(tr("Capture until..."), this);
+    captureUntil->setToolTip(tr("Capture again and again until a capture holds a match"));
+    for (QPushButton* button : {addDecoder, removeDecoders, captureUntil}) {
         button->setFocusPolicy(Qt::NoFocus);
         button->setAutoDefault(false);
         tools->addWidget(button);
@@ -70,12 +86,21 @@ CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
     tools->addWidget(cursorText_, 1);
     top->addLayout(tools);
 
+    results_ = new QListWidget(this);
+    results_->setFocusPolicy(Qt::ClickFocus);
+    results_->setMaximumWidth(190);
+    results_->hide();
+    search_ = new SearchBar(capture_, *results_, this);
+    search_->hide();
+    top->addWidget(search_);
+
     auto* middle = new QHBoxLayout;
     view_ = new AnalysisViewWidget(this);
     rowBar_ = new QScrollBar(Qt::Vertical, this);
     rowBar_->setFocusPolicy(Qt::NoFocus);
     middle->addWidget(view_, 1);
     middle->addWidget(rowBar_);
+    middle->addWidget(results_);
     top->addLayout(middle, 1);
 
     status_ = new QLabel(this);
@@ -90,6 +115,7 @@ CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
     connect(all, &QPushButton::clicked, view_, &AnalysisViewWidget::showAll);
     connect(addDecoder, &QPushButton::clicked, this, &CAnalysisWnd::OnAddDecoder);
     connect(removeDecoders, &QPushButton::clicked, this, &CAnalysisWnd::RemoveDecoders);
+    connect(captureUntil, &QPushButton::clicked, this, &CAnalysisWnd::OnCaptureUntil);
     runner_ = new DecoderRunner(this);
     connect(runner_, &DecoderRunner::finished, this, &CAnalysisWnd::OnDecoded);
     connect(view_, &AnalysisViewWidget::hovered, this, &CAnalysisWnd::OnHover);
@@ -97,6 +123,26 @@ CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
     connect(view_, &AnalysisViewWidget::firstRowChanged, rowBar_, &QScrollBar::setValue);
     connect(view_, &AnalysisViewWidget::resized, this, &CAnalysisWnd::UpdateRowBar);
     connect(rowBar_, &QScrollBar::valueChanged, view_, &AnalysisViewWidget::setFirstRow);
+
+    connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this,
+            &CAnalysisWnd::ShowSearch);
+    connect(new QShortcut(QKeySequence(Qt::Key_F3), this), &QShortcut::activated, this, [this] {
+        ShowSearch();
+        search_->next();
+    });
+    connect(new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), this), &QShortcut::activated, this,
+            [this] {
+                ShowSearch();
+                search_->previous();
+            });
+    connect(search_, &SearchBar::marksChanged, this, [this] {
+        view_->setSearchMarks(search_->marks(), search_->current());
+        const QString error = search_->countLabel().toolTip();
+        if (!error.isEmpty()) {
+            status_->setText(error);
+        }
+    });
+    connect(search_, &SearchBar::currentChanged, this, &CAnalysisWnd::ShowMatch);
 
     view_->setData(&capture_, &changes_, decoderRows_);
     resize(1000, 560);
@@ -113,7 +159,136 @@ void CAnalysisWnd::OnCaptureChanged() {
     UpdateRowBar();
     UpdateCursorText();
     view_->update();
+    ContinueCaptureUntil();
+    search_->captureChanged();
     Decode();
+}
+
+void CAnalysisWnd::OnCaptureUntil() {
+    if (untilDlg_ == nullptr) {
+        untilDlg_ = new CaptureUntilDlg(this);
+        connect(untilDlg_, &CaptureUntilDlg::startRequested, this,
+                &CAnalysisWnd::StartCaptureUntil);
+        connect(untilDlg_, &CaptureUntilDlg::stopRequested, this,
+                [this] { StopCaptureUntil(tr("Stopped.")); });
+    }
+    if (!until_) {
+        // What the search bar holds, with the window's decoders for decoded text.
+        if (auto words = search_->matchWords();
+            words && (words->signal || words->pattern || words->text)) {
+            if (words->text) {
+                words.value().stacks = stacks_;
+            }
+            untilDlg_->setMatch(QString::fromStdString(analysis::MatchWordsText(*words)));
+        }
+    }
+    untilDlg_->show();
+    untilDlg_->raise();
+}
+
+void CAnalysisWnd::UntilProgress(const QString& text) {
+    status_->setText(text);
+    if (untilDlg_ != nullptr) {
+        untilDlg_->setProgress(text);
+        untilDlg_->setRunning(until_ != nullptr);
+    }
+}
+
+bool CAnalysisWnd::StartCaptureUntil(const QString& match, int tries) {
+    auto* main = qobject_cast<CViewerDlg*>(parentWidget());
+    const auto words = analysis::ParseMatchWords(match.toStdString());
+    auto query = words ? analysis::CompileMatch(capture_, *words, NameAsText)
+                       : analysis::Result<analysis::Query>::Fail(words.error());
+    if (!query || main == nullptr) {
+        until_.reset();
+        UntilProgress(main == nullptr ? tr("There is no main window to capture with.")
+                                      : QString::fromStdString(query.error()));
+        return false;
+    }
+    until_ = std::make_unique<UntilRun>(UntilRun{std::move(query).value(), std::max(tries, 1), 0});
+    if (main->cycle().captureArmed == 0) {
+        main->OnStartStop();
+    }
+    UntilProgress(tr("Capture 1 of %1...").arg(until_->tries));
+    return true;
+}
+
+void CAnalysisWnd::StopCaptureUntil(const QString& why) {
+    if (!until_) {
+        return;
+    }
+    until_.reset();
+    auto* main = qobject_cast<CViewerDlg*>(parentWidget());
+    if (main != nullptr && main->cycle().captureArmed != 0) {
+        main->OnStartStop(); // STOP
+    }
+    UntilProgress(why);
+}
+
+void CAnalysisWnd::ContinueCaptureUntil() {
+    if (!until_) {
+        return;
+    }
+    const int done = ++until_->done;
+    const auto found = analysis::FindMatches(capture_, until_->query, {1});
+    if (!found) {
+        StopCaptureUntil(QString::fromStdString(found.error()));
+        return;
+    }
+    if (!found->empty()) {
+        const auto& m = found->front();
+        until_.reset();
+        view_->setWindow(
+            ShowSamples(view_->window().width, m.start - 100.0, std::max(m.end, m.start) + 100.0));
+        view_->setCursors({m.start, {}});
+        UntilProgress(
+            tr("Capture %1 holds a match at sample %2 (cursor A).").arg(done).arg(m.start));
+        return;
+    }
+    if (done >= until_->tries) {
+        StopCaptureUntil(tr("None of the %1 captures held a match.").arg(done));
+        return;
+    }
+    UntilProgress(
+        tr("Capture %1 of %2 held no match; capturing again...").arg(done).arg(until_->tries));
+    // After the main window has finished with the capture it just showed.
+    QTimer::singleShot(0, this, [this] {
+        auto* main = qobject_cast<CViewerDlg*>(parentWidget());
+        if (until_ && main != nullptr && main->cycle().captureArmed == 0) {
+            main->OnStartStop();
+        }
+    });
+}
+
+void CAnalysisWnd::ShowSearch() {
+    search_->show();
+    results_->show();
+    search_->detailEdit().setFocus();
+    search_->detailEdit().selectAll();
+}
+
+void CAnalysisWnd::ShowMatch(int index) {
+    const auto& marks = search_->marks();
+    if (index < 0 || static_cast<std::size_t>(index) >= marks.size()) {
+        return;
+    }
+    const SearchMark& m = marks[static_cast<std::size_t>(index)];
+    TimeWindow window = view_->window();
+    const double length = m.end + 1.0 - m.start;
+    const double centre = m.start + length / 2;
+    if (length > 0.8 * window.Span()) {
+        // Wider than most of the view: shown whole, with a margin.
+        window = ShowSamples(window.width, m.start - 0.1 * length, m.end + 1.0 + 0.1 * length);
+    } else if (window.Span() > kSampleCount / 4.0) {
+        // Zoomed far out a match is a hairline: come close enough to see it.
+        const double half = std::max(10 * length, 100.0);
+        window = ShowSamples(window.width, centre - half, centre + half);
+    } else {
+        window = CentreOn(window, centre);
+    }
+    view_->setWindow(window);
+    view_->setSearchMarks(marks, index);
+    status_->setText(search_->countLabel().text());
 }
 
 void CAnalysisWnd::AddDecoder(const std::string& stack) {
@@ -148,6 +323,7 @@ void CAnalysisWnd::Decode() {
         decoderRows_.push_back({stack.substr(0, stack.find(':')), {}, "decoding...", false});
     }
     view_->setData(&capture_, &changes_, decoderRows_);
+    search_->setDecoderRows(decoderRows_);
     UpdateRowBar();
     runner_->Start(capture_, stacks_, NameAsText);
 }
@@ -155,6 +331,7 @@ void CAnalysisWnd::Decode() {
 void CAnalysisWnd::OnDecoded(const std::vector<AnnotationRow>& rows) {
     decoderRows_ = rows;
     view_->setData(&capture_, &changes_, decoderRows_);
+    search_->setDecoderRows(decoderRows_);
     UpdateRowBar();
 }
 

@@ -3,6 +3,7 @@
 
 #include "app/analysis_view_widget.h"
 #include "app/analysis_wnd.h"
+#include "app/search_bar.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -17,7 +18,7 @@ AnalysisSession CAnalysisWnd::Session() const {
     s.firstSample = view_->window().first;
     s.pixelsPerSample = view_->window().pixelsPerSample;
     s.firstRow = view_->firstRow();
-    s.search = searchText_;
+    s.search = search_->State();
     const QRect g = geometry();
     s.geometry = AnalysisSession::Geometry{g.x(), g.y(), g.width(), g.height()};
     return s;
@@ -42,7 +43,7 @@ void CAnalysisWnd::ApplySession(const AnalysisSession& s, SessionParts parts) {
     if (!parts.view) {
         return;
     }
-    searchText_ = s.search;
+    search_->SetState(s.search);
     CursorPair cursors;
     const auto inCapture = [](std::optional<std::int32_t> c) -> std::optional<int> {
         if (c && *c >= 0 && *c <= kSampleCount) {

@@ -132,7 +132,7 @@ int RunBoardCapture(EzusbDriver& driver, Capture& capture, std::span<const std::
         << SettingsText(capture.settings) << "); waiting up to " << seconds(request.timeout)
         << " s\n";
 
-    const auto started = clock.Now();
+    auto started = clock.Now();
     // A fresh view starts at 0; the completed capture moves it to the trigger.
     std::int32_t h = 0;
     bool noticeGiven = false;
@@ -145,7 +145,25 @@ int RunBoardCapture(EzusbDriver& driver, Capture& capture, std::span<const std::
         const std::string cause = Cause(driver);
         if (tick.completed()) {
             h = tick.horizontalPos;
-            break;
+            const auto next =
+                request.afterCapture ? request.afterCapture(capture, h) : AfterCapture::Keep;
+            if (next == AfterCapture::GiveUp) {
+                return 1;
+            }
+            if (next == AfterCapture::Keep) {
+                break;
+            }
+            if (!StartStop(cycle, link, capture,
+                           {wanted.rateIndex, wanted.triggerPosition, wanted.triggerCondition,
+                            wanted.triggerProbe})
+                     .settingsSent) {
+                err << "pulsara-cli: board instance " << instance
+                    << " did not take the next capture's start" << Cause(driver)
+                    << "; unplug it, plug it in again and retry\n";
+                return 1;
+            }
+            started = clock.Now();
+            continue;
         }
         if (result == PollResult::ReadOutFailed) {
             err << "pulsara-cli: the capture completed but reading it out of board instance "

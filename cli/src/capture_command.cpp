@@ -1,6 +1,7 @@
 // pulsara-cli capture: one capture on a board, saved as a capture file.
 
 #include "capture/labels.h"
+#include "capture_until.h"
 #include "cli/board_session.h"
 #include "cli/commands.h"
 #include "cli/startup.h"
@@ -34,6 +35,8 @@ struct CaptureOptions {
     bool traceIo = false;
     std::filesystem::path output;
     SimCliOptions sim;
+    std::optional<std::string> until;
+    int tries = 100;
 };
 
 constexpr std::array<std::string_view, 4> kConditionNames = {"rising", "falling", "high", "low"};
@@ -85,6 +88,13 @@ void AddCaptureCommand(CLI::App& app, CommandContext& context) {
     cmd->add_flag("--trace-io", options->traceIo, "print every I/O control on stderr");
     cmd->add_option("-o,--output", options->output, "capture file to write (.wfa)")->required();
     AddSimOptions(*cmd, options->sim);
+    auto* until = cmd->add_option(
+        "--until", options->until,
+        "capture again until a capture holds this match, as find takes it: "
+        "\"--signal S --pulse high --shorter 20ns\"; exit status 1 when no try did");
+    cmd->add_option("--tries", options->tries, "captures --until makes at most (default 100)")
+        ->check(CLI::Range(1, 1000000))
+        ->needs(until);
     cmd->callback([options, &context] {
         const auto capture = StartUpOrReport(options->definition, context);
         if (!capture) {
@@ -126,8 +136,11 @@ void AddCaptureCommand(CLI::App& app, CommandContext& context) {
         }
         TracingDriver traced{*backend, context.err};
         EzusbDriver& driver = options->traceIo ? static_cast<EzusbDriver&>(traced) : *backend;
-        context.exitCode =
-            RunBoardCapture(driver, *capture, image, request, clock, context.out, context.err);
+        context.exitCode = options->until ? RunBoardCaptureUntil(driver, *capture, image, request,
+                                                                 {*options->until, options->tries},
+                                                                 clock, context.out, context.err)
+                                          : RunBoardCapture(driver, *capture, image, request, clock,
+                                                            context.out, context.err);
     });
 }
 

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     pulsara::cli::AddImportCommand(app, context);
     pulsara::cli::AddMeasureCommand(app, context);
     pulsara::cli::AddDecodeCommand(app, context);
+    pulsara::cli::AddFindCommand(app, context);
     CLI11_PARSE(app, argc, argv);
     return context.exitCode;
 }

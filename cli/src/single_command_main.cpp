@@ -12,6 +12,15 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     pulsara::cli::CommandContext context{std::cout, std::cerr};
     pulsara::cli::PULSARA_COMMAND(app, context);
+#ifdef PULSARA_USAGE_STATUS
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int status = app.exit(e);
+        return status == 0 ? 0 : PULSARA_USAGE_STATUS;
+    }
+#else
     CLI11_PARSE(app, argc, argv);
+#endif
     return context.exitCode;
 }

@@ -93,7 +93,8 @@ std::uint32_t ProbesAt(std::uint64_t ns) {
     return static_cast<std::uint32_t>((ns / kCounterStepNs) & 0xFFFF) |
            Bit(ns % 1000 < 500, probe::kClock1MHz) | Bit(UartLevel(offset), probe::kUartTx) |
            SpiLevels(offset) | I2cLevels(offset) |
-           Bit(ns % kPwmPeriodNs < duty * (kPwmPeriodNs / 100), probe::kPwm);
+           Bit(ns % kPwmPeriodNs < duty * (kPwmPeriodNs / 100), probe::kPwm) |
+           Bit(ns % kRareEventPeriodNs - kRareEventAtNs < kRareEventWidthNs, probe::kRareEvent);
 }
 
 } // namespace pulsara

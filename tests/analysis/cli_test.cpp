@@ -299,5 +299,68 @@ TEST_F(CliTest, BadRequestsFailWithOneMessage) {
     EXPECT_NE(list.out.find("option baudrate=115200"), std::string::npos);
 }
 
+TEST_F(CliTest, FindAnswersAsGrepDoes) {
+    auto capture = Traffic();
+    const auto wfa = Save(*capture, "find.wfa");
+    capture->settings.rateIndex = 15;
+    const auto ext = Save(*capture, "ext.wfa");
+    const std::string uart = " -P uart:rx=RX:baudrate=115200 -A uart=rx-data";
+    struct Case {
+        std::string args;
+        int status;
+        std::string out; // the whole of stdout
+    };
+    // CLK rises at 5, 15, 25, ...; the trigger stands at sample 24 (TOP), 100 ns a sample.
+    const Case cases[] = {
+        {"find " + wfa + " --signal CLK --edge rising --first", 0, "5-5 -1.9us\n"},
+        {"find " + wfa + " --signal CLK --edge rising --count", 0, "3277\n"},
+        {"find " + wfa + " --signal CLK --pulse high --shorter 5 --count", 1, "0\n"},
+        {"find " + wfa + " --signal CLK --pulse high --shorter 5", 1, ""},
+        {"find " + wfa + " --signal CLK --pulse low --longer 400ns --first --json", 0,
+         R"({"start":10,"end":15,"startNs":-1400.0,"endNs":-900.0,"kind":"pulse"})"
+         "\n"},
+        {"find " + ext + " --signal CLK --edge falling --first", 0, "10-10\n"},
+        {"find " + ext + " --signal CLK --edge falling --first --json", 0,
+         R"({"start":10,"end":10,"startNs":null,"endNs":null,"kind":"edge"})"
+         "\n"},
+        {"find " + wfa + uart + " --text 7 --count", 0, "4\n"}, // p u s r: 70 75 73 72
+        {"find " + wfa + uart + " --text '^0[AD]$' --regex --count", 0, "2\n"},
+        {"find " + wfa + uart + " --text 99", 1, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const auto run = Cli(c.args);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_EQ(run.out, c.out);
+    }
+    // A decoded line ends with the annotation's text; its JSON carries it.
+    const auto line = Cli("find " + wfa + uart + " --text 75");
+    ASSERT_EQ(line.status, 0) << line.err;
+    EXPECT_TRUE(line.out.ends_with("us 75\n")) << line.out;
+    const auto json = Cli("find " + wfa + uart + " --text 75 --json");
+    ASSERT_EQ(json.status, 0) << json.err;
+    const auto m = nlohmann::json::parse(json.out);
+    EXPECT_EQ(m["kind"], "decoded");
+    EXPECT_EQ(m["text"], "75");
+    EXPECT_DOUBLE_EQ(m["startNs"].get<double>(), (m["start"].get<int>() - 24) * 100.0);
+
+    // Bad input is status 2, with one message and nothing on stdout.
+    const std::pair<std::string, std::string> bad[] = {
+        {"find " + wfa + " --signal NOPE --edge rising", "no row is named \"NOPE\""},
+        {"find " + ext + " --signal CLK --pulse high --longer 1us", "external clock"},
+        {"find " + wfa + " --pattern CLK=2", "CLK takes 0, 1 or ?"},
+        {"find " + wfa + " --signal CLK --edge rising --frobnicate", "--frobnicate"},
+        {"find " + (dir_ / "missing.wfa").string() + " --signal CLK --edge rising", "missing.wfa"},
+        {"find " + wfa + " -P nosuchdecoder --text x", "nosuchdecoder"},
+    };
+    for (const auto& [args, message] : bad) {
+        SCOPED_TRACE(args);
+        const auto run = Cli(args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    }
+}
+
 } // namespace
 } // namespace pulsara

@@ -7,6 +7,7 @@
 int RunStartupTests(int argc, char** argv);
 int RunViewerTests(int argc, char** argv);
 int RunAnalysisTests(int argc, char** argv);
+int RunAnalysisSearchTests(int argc, char** argv);
 int RunViewerFaultsTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     failures += RunStartupTests(argc, argv);
     failures += RunViewerTests(argc, argv);
     failures += RunAnalysisTests(argc, argv);
+    failures += RunAnalysisSearchTests(argc, argv);
 #if PULSARA_FAULT_TESTS
     failures += RunViewerFaultsTests(argc, argv);
 #endif

@@ -188,3 +188,61 @@ TEST(CliInterop, SimulatedBoardCaptureDecodesThroughSigrok) {
 
 } // namespace
 } // namespace pulsara
+
+namespace pulsara {
+namespace {
+
+// capture --until on the simulated board: probe 25's 2 us event comes once every 10 ms of
+// board time, so a 100MHz capture (0.33 ms) holds it only now and then.
+TEST(CliInterop, CaptureUntilKeepsTheFirstCaptureThatMatches) {
+    Scratch dir;
+    const std::string capture = "capture --board sim --sim-boot current --sim-speed 0 "
+                                "--rate 100MHz --def '" PULSARA_SIM_DEF "' ";
+    const struct {
+        std::string until;
+        int status;
+        std::vector<std::string> saying;
+    } cases[] = {
+        {"--until '--signal 25 --pulse high' --tries 100",
+         0,
+         {"try 1 of 100: no match, capturing again", ": match at sample", "wrote u.wfa"}},
+        {"--until '--signal 25 --pulse high --shorter 1us' --tries 3",
+         1,
+         {"try 2 of 3: no match, capturing again", "try 3 of 3: no match; no capture of the 3",
+          "nothing was saved"}},
+        {"--until '--signal NOPE --edge rising'", 2, {"--until: no row is named \"NOPE\""}},
+        // Decoded text runs the decoders in the program pulsara-cli hands --until to.
+        {"--until '-P uart:rx=UART_TX:baudrate=115200 -A uart=rx-data --text 70'",
+         0,
+         {" of 100: match at sample"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.until);
+        std::error_code ec;
+        fs::remove(dir.path / "u.wfa", ec);
+        const auto run = Cli(dir.path, capture + c.until + " -o u.wfa");
+        EXPECT_EQ(run.status, c.status) << run.out;
+        for (const auto& text : c.saying) {
+            EXPECT_NE(run.out.find(text), std::string::npos) << text << "\n" << run.out;
+        }
+        EXPECT_EQ(fs::exists(dir.path / "u.wfa"), c.status == 0);
+        if (c.status != 0 || c.until.find("--signal 25") == std::string::npos) {
+            continue;
+        }
+        // The saved capture holds the match, and opens with the view on it.
+        const auto found = Cli(dir.path, "find u.wfa --signal 25 --pulse high --first --json");
+        ASSERT_EQ(found.status, 0) << found.out;
+        const auto at = run.out.find(": match at sample ");
+        const int start = std::stoi(run.out.substr(at + 18));
+        EXPECT_NE(found.out.find("\"start\":" + std::to_string(start) + ","), std::string::npos)
+            << found.out;
+        const auto info = Cli(dir.path, "info --json u.wfa");
+        // ColumnToSample(32, h) == start, give or take the half a scroll unit.
+        const int h = (start - 32 - 16380) / 2;
+        EXPECT_NE(info.out.find("\"savedScrollPos\":" + std::to_string(h)), std::string::npos)
+            << info.out;
+    }
+}
+
+} // namespace
+} // namespace pulsara

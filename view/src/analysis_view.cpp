@@ -17,6 +17,8 @@ constexpr Rgb kOverviewBackground{244, 244, 244};
 constexpr Rgb kOverviewRange{205, 222, 255};
 constexpr Rgb kOverviewActivity{96, 96, 96};
 constexpr Pen kTriggerPen{1, {0, 160, 0}};
+constexpr Pen kSearchTickPen{1, {230, 120, 0}};
+constexpr Rgb kSearchCurrent{255, 236, 170};
 constexpr Pen kRangePen{1, {0, 0, 255}};
 constexpr Pen kCursorAPen{1, {255, 120, 0}};
 constexpr Pen kCursorBPen{1, {170, 0, 200}};
@@ -97,7 +99,17 @@ void DrawOverview(Canvas& canvas, const AnalysisScene& scene, const AnalysisLayo
         flush(whole.width);
     }
 
-    const Pen oldPen = canvas.SelectPen(kTriggerPen);
+    const Pen oldPen = canvas.SelectPen(kSearchTickPen);
+    // One tick per pixel column however many matches fall in it.
+    int lastTick = -1;
+    for (const SearchMark& mark : scene.searchMarks) {
+        const int x = std::clamp(Pixel(whole.XOf(mark.start)), 0, whole.width - 1);
+        if (x != lastTick) {
+            VerticalLine(canvas, left + x, top, top + 7);
+            lastTick = x;
+        }
+    }
+    canvas.SelectPen(kTriggerPen);
     if (TriggerSample(scene.capture->settings.triggerPosition)) {
         VerticalLine(canvas, left + Pixel(whole.XOf(TimeOrigin(scene.capture->settings))), top,
                      bottom);
@@ -224,6 +236,18 @@ void DrawAnalysisView(Canvas& canvas, const Rect& client, const AnalysisScene& g
     const auto& capture = *scene.capture;
     ShadeUnfilled(canvas, capture.settings, scene.window, left,
                   client.top + AnalysisLayout::kRowsTop, client.bottom);
+    if (scene.currentMark >= 0 &&
+        static_cast<std::size_t>(scene.currentMark) < scene.searchMarks.size()) {
+        const SearchMark& mark = scene.searchMarks[static_cast<std::size_t>(scene.currentMark)];
+        const int x0 = std::max(-1, Pixel(scene.window.XOf(mark.start)) - 1);
+        const int x1 = std::min(scene.window.width,
+                                std::max(x0 + 3, Pixel(scene.window.XOf(mark.end + 1)) + 1));
+        if (x1 > 0 && x0 < scene.window.width) {
+            canvas.FillRect({left + std::max(x0, 0), client.top + AnalysisLayout::kRowsTop,
+                             left + x1, client.bottom},
+                            kSearchCurrent);
+        }
+    }
     DrawTimeRuler(canvas, scene, layout);
     if (TriggerSample(capture.settings.triggerPosition)) {
         DrawMarker(canvas, layout, scene.window, TimeOrigin(capture.settings), kTriggerPen, "T");

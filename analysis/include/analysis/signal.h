@@ -31,8 +31,20 @@ using NameDecoder = std::function<std::string(std::string_view)>;
 [[nodiscard]] std::vector<std::string> SignalNames(const ChannelTable& channels,
                                                    const NameDecoder& decodeName = {});
 
+// The row named `text` (a one-probe row or a bus), by its index; nothing when no row is.
+[[nodiscard]] std::optional<int> FindRow(const ChannelTable& channels, std::string_view text,
+                                         const NameDecoder& decodeName = {});
+
 // The first sample that holds captured data: the 2 x unfilledPairs before it were cleared.
 [[nodiscard]] int FirstCapturedSample(const CaptureSettings& settings);
+
+// The sample the trigger stands at for the capture's trigger position (TOP, CENTER, LAST):
+// 24, 16378 or 32728, as the ruler counts from it; nothing for a position outside that table.
+[[nodiscard]] std::optional<int> TriggerSample(const CaptureSettings& settings);
+
+// Nanoseconds from the trigger sample to `sample` (negative before it); nothing for EXT or
+// an unknown trigger position.
+[[nodiscard]] std::optional<double> NsFromTrigger(const CaptureSettings& settings, int sample);
 
 // Nanoseconds per sample, or nothing for the external clock (or a rate index outside the
 // table), whose period is unknown.

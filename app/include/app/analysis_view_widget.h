@@ -33,6 +33,9 @@ public:
     [[nodiscard]] const CursorPair& cursors() const { return cursors_; }
     void setCursors(const CursorPair& cursors);
 
+    // Search matches to tick in the overview, and the one to shade (-1: none).
+    void setSearchMarks(std::span<const SearchMark> marks, int current);
+
     void zoomBy(double factor, double x);
     void showAll();
 
@@ -66,6 +69,8 @@ private:
     const Capture* capture_ = nullptr;
     const ChangeTable* changes_ = nullptr;
     std::span<const AnnotationRow> decoderRows_;
+    std::span<const SearchMark> searchMarks_;
+    int currentMark_ = -1;
     TimeWindow window_;
     int firstRow_ = 0;
     CursorPair cursors_;

@@ -15,13 +15,16 @@
 #include <vector>
 
 class QLabel;
+class QListWidget;
 class QPushButton;
 class QScrollBar;
 
 namespace pulsara {
 
 class AnalysisViewWidget;
+class CaptureUntilDlg;
 class DecoderRunner;
+class SearchBar;
 
 class CAnalysisWnd final : public QWidget {
     Q_OBJECT
@@ -56,6 +59,22 @@ public:
     [[nodiscard]] QLabel& cursorLine() const { return *cursorText_; }
     [[nodiscard]] QScrollBar& rowBar() const { return *rowBar_; }
     [[nodiscard]] int captureUpdates() const { return captureUpdates_; }
+    [[nodiscard]] SearchBar& searchBar() const { return *search_; }
+    [[nodiscard]] QListWidget& resultList() const { return *results_; }
+
+    // "Capture until...": the dialog, filled in from the search bar.
+    void OnCaptureUntil();
+    // Presses the main window's START again after every completed capture without a match
+    // to `match` (find's words), up to `tries` captures. False, with the reason shown, when
+    // the match cannot be read or no main window is there to capture with.
+    bool StartCaptureUntil(const QString& match, int tries);
+    // Ends the run (pressing STOP when a capture is armed), saying why.
+    void StopCaptureUntil(const QString& why);
+    [[nodiscard]] bool captureUntilRunning() const { return until_ != nullptr; }
+    [[nodiscard]] CaptureUntilDlg* captureUntilDialog() const { return untilDlg_; }
+
+    // Ctrl+F: shows the search bar and the result list, the cursor in the search field.
+    void ShowSearch();
 
 private:
     void OnHover(int row, double sample);
@@ -63,6 +82,9 @@ private:
     void UpdateRowBar();
     void Decode();
     void OnDecoded(const std::vector<AnnotationRow>& rows);
+    void ShowMatch(int index);
+    void ContinueCaptureUntil();
+    void UntilProgress(const QString& text);
 
     const Capture& capture_;
     ChangeTable changes_;
@@ -73,8 +95,12 @@ private:
     QScrollBar* rowBar_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* cursorText_ = nullptr;
+    SearchBar* search_ = nullptr;
+    QListWidget* results_ = nullptr;
+    struct UntilRun;
+    std::unique_ptr<UntilRun> until_;
+    CaptureUntilDlg* untilDlg_ = nullptr;
     int captureUpdates_ = 0;
-    std::string searchText_; // kept in the session
 };
 
 } // namespace pulsara

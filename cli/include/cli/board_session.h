@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <iosfwd>
 #include <span>
 #include <string_view>
@@ -20,12 +21,22 @@ namespace pulsara::cli {
 // Returns how many instances it found.
 int ListBoards(EzusbDriver& driver, const std::filesystem::path& lockDirectory, std::ostream& out);
 
+// What to do with a completed capture before it is saved.
+enum class AfterCapture {
+    Keep,   // save it
+    Again,  // arm the board for another capture; the timeout starts again
+    GiveUp, // end with status 1, saving nothing
+};
+
 struct BoardCaptureRequest {
     int instance = -1;
     std::chrono::milliseconds timeout{60000};
     std::chrono::milliseconds pollInterval{400};
     std::filesystem::path output;
     std::filesystem::path lockDirectory = DefaultLockDirectory();
+    // Asked after every completed capture, with the scroll position it will be saved with
+    // (which it may change); empty keeps the first one.
+    std::function<AfterCapture(Capture&, std::int32_t& horizontalPos)> afterCapture;
 };
 
 // Connects (loading `image` when the board needs it), starts a capture with

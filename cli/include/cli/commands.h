@@ -25,5 +25,6 @@ void AddExportCommand(CLI::App& app, CommandContext& context);
 void AddImportCommand(CLI::App& app, CommandContext& context);
 void AddMeasureCommand(CLI::App& app, CommandContext& context);
 void AddDecodeCommand(CLI::App& app, CommandContext& context);
+void AddFindCommand(CLI::App& app, CommandContext& context);
 
 } // namespace pulsara::cli

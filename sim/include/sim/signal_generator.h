@@ -2,7 +2,8 @@
 // What the simulated board's 32 probes see at a moment of board time. Probes 0-15 are a
 // 16-bit binary counter that counts up every 10 ns, so two samples P ns apart differ by
 // P / 10 (mod 65536): a self-test anyone can run on a capture. Probes 16-31 carry signals
-// a user recognises; their pattern repeats every millisecond.
+// a user recognises; their pattern repeats every millisecond, except probe 25's rare event,
+// which a short capture holds only now and then (so capture-until has something to wait for).
 
 #include <cstdint>
 #include <string_view>
@@ -19,7 +20,8 @@ inline constexpr int kSpiSelect = 20; // active low
 inline constexpr int kSpiMiso = 21;
 inline constexpr int kI2cScl = 22;
 inline constexpr int kI2cSda = 23;
-inline constexpr int kPwm = 24; // 100 kHz, duty 0..99 % stepping 1 % each period
+inline constexpr int kPwm = 24;       // 100 kHz, duty 0..99 % stepping 1 % each period
+inline constexpr int kRareEvent = 25; // high for 2 us once every 10 ms of board time
 } // namespace probe
 
 inline constexpr std::uint64_t kCounterStepNs = 10;
@@ -38,6 +40,11 @@ inline constexpr std::uint8_t kI2cAddress = 0x50;
 inline constexpr std::uint8_t kI2cBytes[2] = {0x10, 0x42};
 inline constexpr std::uint64_t kI2cBitNs = 10'000;
 inline constexpr std::uint64_t kPwmPeriodNs = 10'000;
+// The rare event: high from 7 ms into every 10 ms for 2 us. A capture at 10MHz (3.3 ms)
+// holds it about one time in three, one at 100MHz (0.33 ms) about one time in thirty.
+inline constexpr std::uint64_t kRareEventPeriodNs = 10'000'000;
+inline constexpr std::uint64_t kRareEventAtNs = 7'000'000;
+inline constexpr std::uint64_t kRareEventWidthNs = 2'000;
 
 // All 32 probes at board time `ns` (bit p = probe p).
 [[nodiscard]] std::uint32_t ProbesAt(std::uint64_t ns);

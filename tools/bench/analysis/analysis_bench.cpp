@@ -1,15 +1,20 @@
 // Measurements and decoding in-process: MeasureSignal over all 32 probes of a busy capture
 // (every probe changes in about half of all samples; target under 1 ms), MeasureAt, and a
-// UART decode of the whole memory through libsigrokdecode.
+// UART decode of the whole memory through libsigrokdecode; and every search kind but
+// decoded text over the busy capture (target under 1 ms each).
 
 #include "analysis/decode.h"
 #include "analysis/measure.h"
+#include "analysis/search.h"
 #include "capture/definition_text.h"
 
 #include <benchmark/benchmark.h>
 
+#include <iterator>
 #include <memory>
 #include <random>
+#include <string>
+#include <vector>
 
 namespace pulsara::analysis {
 namespace {
@@ -93,6 +98,61 @@ BENCHMARK(BM_DecodeUart)
     ->Arg(32768)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
+
+// The busy capture with one bus row over all 32 probes, for the value and pattern searches.
+std::unique_ptr<Capture> BusySearchCapture() {
+    auto capture = BusyCapture();
+    std::string rows = "#SYSPARM 5,0,0,0,0,0\r\nALL ";
+    for (int p = 0; p < 32; ++p) {
+        rows += std::to_string(p) + (p < 31 ? "," : "\r\n");
+    }
+    SetDefinitionText(rows, *capture);
+    return capture;
+}
+
+constexpr const char* kSearches[] = {
+    "--signal 7 --edge either",
+    "--signal 7 --edge rising",
+    "--signal 7 --pulse high --shorter 2",
+    "--signal 7 --pulse low --longer 3 --shorter 200ns",
+    "--signal ALL --value 3A --mask FF",
+    "--pattern 0=1,5=0,ALL=0x????3???",
+};
+
+void BM_Find(benchmark::State& state) {
+    const auto capture = BusySearchCapture();
+    const char* match = kSearches[state.range(0)];
+    state.SetLabel(match);
+    const auto query = CompileMatch(*capture, *ParseMatchWords(match));
+    if (!query) {
+        state.SkipWithError(query.error().c_str());
+        return;
+    }
+    std::size_t found = 0;
+    for (auto _ : state) {
+        const auto matches = FindMatches(*capture, *query);
+        found = matches->size();
+        benchmark::DoNotOptimize(found);
+    }
+    state.counters["matches"] = static_cast<double>(found);
+}
+BENCHMARK(BM_Find)->DenseRange(0, std::size(kSearches) - 1)->Unit(benchmark::kMicrosecond);
+
+// Rising edges of every one of the 32 probes, one search after the other.
+void BM_FindEdgesAll32Probes(benchmark::State& state) {
+    const auto capture = BusySearchCapture();
+    std::vector<Query> queries;
+    for (int p = 0; p < 32; ++p) {
+        queries.push_back(*CompileMatch(
+            *capture, *ParseMatchWords("--signal " + std::to_string(p) + " --edge rising")));
+    }
+    for (auto _ : state) {
+        for (const auto& q : queries) {
+            benchmark::DoNotOptimize(FindMatches(*capture, q)->size());
+        }
+    }
+}
+BENCHMARK(BM_FindEdgesAll32Probes)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 } // namespace pulsara::analysis

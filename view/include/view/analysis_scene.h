@@ -37,6 +37,13 @@ struct CursorPair {
     std::optional<int> b;
 };
 
+// A search match, samples start..end: a tick in the overview strip; the current one is
+// also shaded across the rows.
+struct SearchMark {
+    int start = 0;
+    int end = 0;
+};
+
 struct AnalysisScene {
     const Capture* capture = nullptr;
     const ChangeTable* changes = nullptr; // built from capture->samples
@@ -44,6 +51,8 @@ struct AnalysisScene {
     int firstRow = 0; // rows scrolled off the top (channel rows, then decoder rows)
     CursorPair cursors;
     std::span<const AnnotationRow> decoderRows;
+    std::span<const SearchMark> searchMarks; // in sample order
+    int currentMark = -1;                    // index into searchMarks, or -1
 };
 
 struct AnalysisLayout {

@@ -1,0 +1,60 @@
+#!/usr/bin/env python3
+"""pulsara-cli find --count against sigrok-cli piped through grep -c, whole process against
+whole process, on the same 32768-sample UART capture: how many received bytes hold a given
+hex digit. Prints the best and median wall time of --runs runs of each, the ratio of the
+best times (the target is at least 2) and whether both counted the same."""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import statistics
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from compare_sigrok import uart_capture  # noqa: E402
+
+
+def timed(command, runs, shell=False):
+    wall = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, shell=shell)
+        wall.append(time.perf_counter() - start)
+    return min(wall) * 1000, statistics.median(wall) * 1000
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--cli", required=True, help="path of pulsara-cli")
+    parser.add_argument("--runs", type=int, default=20)
+    args = parser.parse_args()
+    if shutil.which("sigrok-cli") is None:
+        sys.exit("sigrok-cli is not installed (scripts/install-deps.sh installs it)")
+    with tempfile.TemporaryDirectory() as scratch:
+        wfa = os.path.join(scratch, "uart.wfa")
+        uart_capture(wfa)
+        definition = os.path.join(scratch, "def.txt")
+        with open(definition, "wb") as f:
+            f.write(b"#SYSPARM 10,0,0,0,0,0\r\nRX 0\r\n")  # 1MHz, the UART on probe 0
+        print(f"{'bytes holding':16}{'count':>7}{'same':>6}{'pulsara best/median':>24}"
+              f"{'sigrok|grep best/median':>28}{'ratio (best)':>14}")
+        for digit in ["A", "7", "0"]:
+            ours = [args.cli, "find", "--def", definition, wfa, "-P", "uart:rx=RX:baudrate=100000",
+                    "-A", "uart=rx-data", "--text", digit, "--count"]
+            theirs = (f"sigrok-cli -I binary:numchannels=32:samplerate=1000000 -i '{wfa}' "
+                      f"-P uart:rx=0:baudrate=100000 -A uart=rx-data "
+                      f"--protocol-decoder-samplenum | grep -c ': .*{digit}'")
+            a = subprocess.run(ours, capture_output=True, text=True).stdout.strip()
+            b = subprocess.run(theirs, capture_output=True, text=True, shell=True).stdout.strip()
+            p = timed(ours, args.runs)
+            s = timed(theirs, args.runs, shell=True)
+            print(f"{digit:16}{a:>7}{'yes' if a == b else 'NO':>6}"
+                  f"{p[0]:>14.1f} /{p[1]:>6.1f} ms{s[0]:>18.1f} /{s[1]:>6.1f} ms"
+                  f"{s[0] / p[0]:>13.2f}x")
+
+
+if __name__ == "__main__":
+    main()
