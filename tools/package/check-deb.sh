@@ -40,7 +40,9 @@ cmake --build "$build" -j "$(nproc)" --target pulsara pulsara-cli pulsara_packag
 rm -f "$build"/pulsara_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 debs=("$build"/pulsara_*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "cpack wrote no single pulsara_*.deb in $build"
+if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
+    fail "cpack wrote no single pulsara_*.deb in $build"
+fi
 deb=${debs[0]}
 echo "$deb"
 dpkg-deb --field "$deb" Package Version Depends Recommends
@@ -78,6 +80,9 @@ printf '%s\n' "$decoded" | head -n 9
 # The simulated board sends "pulsara\r\n": its bytes, in order, are the first nine.
 bytes=$(printf '%s\n' "$decoded" | head -n 9 | awk '{ printf "%s ", $3 }')
 [ "$bytes" = "70 75 6C 73 61 72 61 0D 0A " ] || { echo "decoded $bytes, not pulsara's bytes" >&2; exit 1; }
+run pulsara-cli export sim.wfa --sr sim.sr
+printf '$ sigrok-cli -i sim.sr -P uart:rx=UART_TX:baudrate=115200 -A uart=rx-data | head -n 3\n'
+sigrok-cli -i sim.sr -P uart:rx=UART_TX:baudrate=115200 -A uart=rx-data | head -n 3
 run pulsara-cli render sim.wfa -o sim.png
 [ -s sim.png ] || { echo "render wrote no image" >&2; exit 1; }
 printf '$ man pulsara-cli | head -n 12\n'
@@ -89,16 +94,20 @@ printf '$ QT_QPA_PLATFORM=offscreen pulsara --version\n'
 QT_QPA_PLATFORM=offscreen pulsara --version
 printf '$ pulsara-cli capture --rate 1<TAB>\n'
 completed=$(bash -c '. /usr/share/bash-completion/completions/pulsara-cli
-    COMP_WORDS=(pulsara-cli capture --rate 1); COMP_CWORD=3; _pulsara_complete; echo "${COMPREPLY[*]}"')
+    COMP_LINE="pulsara-cli capture --rate 1"; COMP_POINT=${#COMP_LINE}
+    _pulsara_complete; echo "${COMPREPLY[*]}"')
 echo "$completed"
 case " $completed " in *" 10MHz "*) ;; *) echo "no rate completed" >&2; exit 1 ;; esac
 INSIDE
 
 step "a fresh Debian 12 root from $mirror, the .deb installed, used as a user"
+# Recommends are installed, as apt does by default (mmdebstrap turns that off), so
+# sigrok-cli comes with the package.
 # udev is in the root but not running, as in a container: the install must not fail on it.
 mmdebstrap --variant=apt --include=man-db,udev \
     --customize-hook='copy-in '"$work/$(basename "$deb") $work/use-it.sh"' /tmp' \
-    --customize-hook='chroot "$1" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q /tmp/'"$(basename "$deb")" \
+    --customize-hook='chroot "$1" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+        -o APT::Install-Recommends=true /tmp/'"$(basename "$deb")" \
     --customize-hook='chroot "$1" dpkg-query -W -f="\${Package} \${Version} \${Status}\n" pulsara sigrok-cli' \
     --customize-hook='chroot "$1" useradd --create-home user' \
     --customize-hook='chroot "$1" runuser -u user -- env -i HOME=/home/user PATH=/usr/bin:/bin LANG=C.UTF-8 sh /tmp/use-it.sh' \
