@@ -9,7 +9,7 @@ JOBS      ?= $(shell nproc)
 # make run's working folder: pulsara reads (and first writes) def.txt there.
 RUN_DIR   ?= $(BUILD_DIR)/run
 
-.PHONY: all deps configure build run run-gui run-cli test test-asan fuzz package clean
+.PHONY: all deps configure build run run-gui run-cli test test-asan fuzz package check-package clean
 
 all: build
 
@@ -66,6 +66,10 @@ fuzz: deps
 
 package: build
 	@cd $(BUILD_DIR) && cpack -G DEB
+
+# The .deb installed into a fresh Debian 12 root and used there (root, network, minutes).
+check-package: configure
+	@bash tools/package/check-deb.sh $(BUILD_DIR)
 
 clean:
 	@rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

@@ -25,6 +25,8 @@ packages=(
   xdotool imagemagick openbox
   # installing: the desktop entry's check, and the .deb (dpkg-shlibdeps finds its dependencies)
   desktop-file-utils dpkg-dev file binutils
+  # manual pages made from the programs' help, and the checks of them and of the metainfo
+  help2man man-db groff-base appstream
 )
 
 missing=()

@@ -6,6 +6,7 @@
 
 int main(int argc, char** argv) {
     CLI::App app{"pulsara-cli: the pulsara logic analyser from the command line"};
+    app.set_version_flag("--version", "pulsara-cli Version " PULSARA_VERSION);
     app.require_subcommand(1);
     pulsara::cli::CommandContext context{std::cout, std::cerr};
     pulsara::cli::AddInfoCommand(app, context);
