@@ -1,0 +1,187 @@
+// LibusbDriver and pulsara-cli as shipped, linked to the system's libusb-1.0, against a
+// simulated board behind an emulated usbfs: enumeration through sysfs and udev, the usbfs
+// ioctls, hotplug events, and the errors a board or cable can cause on that path.
+
+#include "device/capture_cycle.h"
+#include "device/firmware_loader.h"
+#include "device/libusb_driver.h"
+#include "firmware/image.h"
+#include "sim/sim_driver.h"
+#include "temp_dir.h"
+#include "usbfs_testbed.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace pulsara::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Program time is virtual; each sleep lets a little real time pass, so that libusb's
+// hotplug thread sees the board leave and come back.
+class HostClock final : public Clock {
+public:
+    std::chrono::milliseconds Now() override { return now; }
+    void SleepFor(std::chrono::milliseconds d) override {
+        now += d;
+        std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(d, 20ms));
+    }
+    std::chrono::milliseconds now{0};
+};
+
+class SleepingClock final : public Clock {
+public:
+    std::chrono::milliseconds Now() override { return now; }
+    void SleepFor(std::chrono::milliseconds d) override { now += d; }
+    std::chrono::milliseconds now{0};
+};
+
+struct Events final : ConnectEvents {
+    void ConnectFailed(std::string_view, const ConnectResult& result) override {
+        failures.push_back(ExplainConnectFailure(result));
+    }
+    std::vector<std::string> failures;
+};
+
+constexpr std::uint64_t kCyclesPerMs = kCyclesPerSecond / 1000;
+// The signal generator's patterns repeat every 2.048 s of board time.
+constexpr std::uint64_t kPatternCycles = 2048 * kCyclesPerMs;
+
+std::uint64_t NextPatternStart(std::uint64_t cycle) {
+    return (cycle / kPatternCycles + 1) * kPatternCycles;
+}
+
+// The board time of the first sample of the running 1 kHz capture at CENTER.
+std::uint64_t FirstSampleCycle(const Board& board) {
+    constexpr std::uint64_t kSamplesAfterTrigger = kLogicSamples - 1 - kTriggerIndex[1];
+    const auto done = board.CaptureCompletionCycle();
+    return done ? *done - kSamplesAfterTrigger * kCyclesPerMs : 0;
+}
+
+// 1 kHz, trigger on the first sample, CENTER: half the memory stays unfilled.
+const ComboSelections kSlowCapture = {14, 1, 0, 15};
+// 100 MHz, trigger on the first sample at TOP.
+const ComboSelections kFastCapture = {0, 0, 0, 15};
+
+std::vector<PollResult> RunCycle(CaptureCycle& cycle, DeviceLink& link, Capture& capture,
+                                 Clock& clock, int most = 20) {
+    std::vector<PollResult> results;
+    for (int i = 0; i < most && cycle.captureArmed != 0; ++i) {
+        clock.SleepFor(std::chrono::milliseconds(kPollIntervalMs));
+        results.push_back(CaptureTick(cycle, link, capture, 0).poll);
+    }
+    return results;
+}
+
+struct SimResult {
+    std::uint64_t first = 0; // the phase of the first sample
+    Capture capture;
+};
+
+// A 1 kHz capture at CENTER through SimDriver at speed 0, started `offset` cycles after the
+// start of the signals' period.
+SimResult SimCapture(const std::filesystem::path& locks, std::uint64_t offset) {
+    SleepingClock clock;
+    SimDriver sim{{.boards = 1, .boot = SimBoot::Old, .speed = 0.0}, clock};
+    std::ostringstream messages;
+    DeviceLink link{sim, messages, locks / "sim"};
+    std::filesystem::create_directories(link.lockDirectory);
+    std::filesystem::permissions(link.lockDirectory, std::filesystem::perms::owner_all);
+    Events events;
+    SimResult result;
+    if (!ConnectAtStartup(link, FirmwareImage(), clock, events).ok()) {
+        return result;
+    }
+    Ezusb& chip = sim.board(0).chip();
+    sim.RunBoard(0, NextPatternStart(chip.cycles()) + offset - chip.cycles());
+    CaptureCycle cycle;
+    if (!StartStop(cycle, link, result.capture, kSlowCapture).settingsSent) {
+        return result;
+    }
+    sim.RunBoard(0, kCyclesPerMs);
+    result.first = FirstSampleCycle(sim.board(0)) % kPatternCycles;
+    if (RunCycle(cycle, link, result.capture, clock).back() != PollResult::Complete) {
+        result.first = ~std::uint64_t{0};
+    }
+    return result;
+}
+
+struct Host {
+    TempDir locks;
+    HostClock clock;
+    std::ostringstream messages;
+    LibusbDriver driver{LibusbTimeouts{300ms, 600ms}};
+    std::unique_ptr<DeviceLink> link = std::make_unique<DeviceLink>(driver, messages, locks.path());
+    Events events;
+
+    ConnectResult Connect() { return ConnectAtStartup(*link, FirmwareImage(), clock, events); }
+};
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST(RealLibusb, ConnectWithReloadAndCaptureGiveTheSamplesOfTheSimDriver) {
+    UsbfsTestbed bed;
+    bed.Plug(SimBoot::Old);
+    Host usb;
+    ASSERT_EQ(usb.driver.initError(), "");
+    ASSERT_EQ(usb.driver.CountInstances(), 1);
+    EXPECT_EQ(usb.driver.DescribeInstance(0), "USB ID 0547:2131, bus 001 port 1, address 002");
+    const auto connect = usb.Connect();
+    ASSERT_TRUE(connect.ok()) << ExplainConnectFailure(connect) << usb.driver.TakeError();
+    EXPECT_TRUE(connect.reloaded);
+    EXPECT_EQ(bed.enumerations(), 2) << "the board re-enumerated after its firmware load";
+    EXPECT_EQ(usb.driver.DescribeInstance(0), "USB ID 0547:2131, bus 001 port 1, address 003");
+    const auto log = bed.log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "control 40 A0 0000 len 4096 -> 0 moved 4096"), 1);
+    std::array<char, kStringTextSize> product{};
+    ASSERT_EQ(GetStringDescriptor(*usb.link, 2, product), 0);
+    EXPECT_STREQ(product.data(), "V100") << "the board is back with its new descriptors";
+
+    // The usbfs board starts when it starts; the simulated board is then started at the
+    // same moment of the signals' period (its delay from start to first sample measured on
+    // a first board), so both sample the same signals.
+    Capture viaUsb;
+    CaptureCycle usbCycle;
+    ASSERT_TRUE(StartStop(usbCycle, *usb.link, viaUsb, kSlowCapture).settingsSent);
+    bed.RunTo(bed.board().chip().cycles() + kCyclesPerMs);
+    const std::uint64_t usbFirst = FirstSampleCycle(bed.board()) % kPatternCycles;
+    const auto probe = SimCapture(usb.locks.path(), 0);
+    const std::uint64_t simLead = probe.first;
+    const auto sim =
+        SimCapture(usb.locks.path(), (usbFirst + kPatternCycles - simLead) % kPatternCycles);
+    ASSERT_EQ(sim.first, usbFirst);
+    ASSERT_EQ(RunCycle(usbCycle, *usb.link, viaUsb, usb.clock).back(), PollResult::Complete);
+    const Capture& viaSim = sim.capture;
+    EXPECT_EQ(viaUsb.settings.unfilledPairs, 8189);
+    EXPECT_EQ(viaUsb.settings.unfilledPairs, viaSim.settings.unfilledPairs);
+    EXPECT_TRUE(viaUsb.samples == viaSim.samples) << "the two paths differ";
+    const auto& memory = bed.board().logic().memory();
+    for (std::size_t i = 16378; i < kLogicSamples; ++i) {
+        std::uint32_t sample = 0;
+        std::memcpy(&sample, &viaUsb.samples[4 * i], 4);
+        ASSERT_EQ(sample, memory[i]) << "sample " << i;
+    }
+    EXPECT_EQ(bed.unknownIoctls(), std::vector<std::string>{});
+}
+
+} // namespace
+} // namespace pulsara::test
