@@ -123,6 +123,77 @@ SimResult SimCapture(const std::filesystem::path& locks, std::uint64_t offset) {
     return result;
 }
 
+struct CliRun {
+    int status = -1; // exit status; -1 when it had to be killed
+    std::string out;
+    std::string err;
+    std::chrono::milliseconds took{0};
+};
+
+std::string ReadAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// pulsara-cli as built for users, in the testbed's environment (umockdev's preload and
+// UMOCKDEV_DIR are inherited), with its lock files in `dir`. Killed after `limit`.
+CliRun RunCli(const std::filesystem::path& dir, std::vector<std::string> args,
+           std::chrono::seconds limit = 20s) {
+    args.insert(args.begin(), PULSARA_CLI_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        if (std::strncmp(*e, "XDG_RUNTIME_DIR=", 16) != 0) {
+            env.emplace_back(*e);
+        }
+    }
+    env.push_back("XDG_RUNTIME_DIR=" + dir.string());
+    std::vector<char*> envp;
+    for (auto& e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    const auto outPath = dir / "cli.out";
+    const auto errPath = dir / "cli.err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    CliRun run;
+    const auto started = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        run.err = "cannot start " + args[0];
+        return run;
+    }
+    int status = 0;
+    for (;;) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            break;
+        }
+        if (std::chrono::steady_clock::now() - started > limit) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    run.took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started);
+    run.out = ReadAll(outPath);
+    run.err = ReadAll(errPath);
+    return run;
+}
+
 struct Host {
     TempDir locks;
     HostClock clock;
@@ -180,6 +251,47 @@ TEST(RealLibusb, ConnectWithReloadAndCaptureGiveTheSamplesOfTheSimDriver) {
         std::memcpy(&sample, &viaUsb.samples[4 * i], 4);
         ASSERT_EQ(sample, memory[i]) << "sample " << i;
     }
+    EXPECT_EQ(bed.unknownIoctls(), std::vector<std::string>{});
+}
+
+// pulsara-cli, the program users run, through the system's libusb: the board it lists, and
+// a capture with the firmware reload that gives what --board sim gives.
+TEST(RealLibusbCli, ListAndCaptureAsThroughTheSimulator) {
+    UsbfsTestbed bed;
+    bed.Plug(SimBoot::Old);
+    TempDir dir;
+    const CliRun list = RunCli(dir.path(), {"list", "--board", "usb"});
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(list.out, "usb (libusb, USB ID 0547:2131):\n"
+                        "  instance 0: USB ID 0547:2131, bus 001 port 1, address 002: other "
+                        "firmware (\"WFFW\" \"V099\"); the pulsara firmware is loaded at connect\n");
+
+    const auto usbFile = dir.path() / "usb.wfa";
+    const auto simFile = dir.path() / "sim.wfa";
+    const std::vector<std::string> settings = {"--rate",      "1KHz",   "--position", "CENTER",
+                                               "--condition", "rising", "--probe",    "HDL"};
+    auto args = [&](std::vector<std::string> head, const std::filesystem::path& out) {
+        head.insert(head.end(), settings.begin(), settings.end());
+        head.insert(head.end(), {"--timeout", "5", "-o", out.string()});
+        return head;
+    };
+    const CliRun usb = RunCli(dir.path(), args({"capture", "--board", "usb"}, usbFile));
+    ASSERT_EQ(usb.status, 0) << usb.err;
+    EXPECT_TRUE(Contains(usb.err, "(8189 unfilled sample pairs cleared)")) << usb.err;
+    EXPECT_EQ(bed.enumerations(), 2) << "reloaded and back as a new device";
+    const CliRun sim = RunCli(dir.path(),
+                           args({"capture", "--board", "sim", "--sim-speed", "0"}, simFile));
+    ASSERT_EQ(sim.status, 0) << sim.err;
+    EXPECT_TRUE(Contains(sim.err, "(8189 unfilled sample pairs cleared)")) << sim.err;
+
+    const std::string viaUsb = ReadAll(usbFile);
+    ASSERT_EQ(viaUsb.size(), kSampleMemoryBytes);
+    EXPECT_EQ(ReadAll(simFile).size(), kSampleMemoryBytes);
+    // What the board sampled, byte for byte (the unfilled half is cleared).
+    const auto& memory = bed.board().logic().memory();
+    EXPECT_EQ(std::memcmp(viaUsb.data() + 4 * 16378, memory.data() + 16378,
+                          kSampleMemoryBytes - 4 * 16378),
+              0);
     EXPECT_EQ(bed.unknownIoctls(), std::vector<std::string>{});
 }
 
