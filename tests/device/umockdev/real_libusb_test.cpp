@@ -10,6 +10,8 @@
 #include "temp_dir.h"
 #include "usbfs_testbed.h"
 
+#include <libusb.h>
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -138,7 +140,7 @@ std::string ReadAll(const std::filesystem::path& path) {
 // pulsara-cli as built for users, in the testbed's environment (umockdev's preload and
 // UMOCKDEV_DIR are inherited), with its lock files in `dir`. Killed after `limit`.
 CliRun RunCli(const std::filesystem::path& dir, std::vector<std::string> args,
-           std::chrono::seconds limit = 20s) {
+              std::chrono::seconds limit = 20s) {
     args.insert(args.begin(), PULSARA_CLI_PATH);
     std::vector<char*> argv;
     for (auto& a : args) {
@@ -254,6 +256,298 @@ TEST(RealLibusb, ConnectWithReloadAndCaptureGiveTheSamplesOfTheSimDriver) {
     EXPECT_EQ(bed.unknownIoctls(), std::vector<std::string>{});
 }
 
+std::string Name(int error) {
+    return error == 0 ? "" : libusb_error_name(error);
+}
+
+// Every failure a board or cable can cause during the connect (the board needs its
+// firmware): the connect ends with the failure the user is shown, naming the libusb error
+// and the device, or goes through where the failure means nothing.
+TEST(RealLibusbFaults, EachConnectStepReportsWhatTheBoardOrCableDid) {
+    using K = UrbKind;
+    using T = UrbFault::Then;
+    // Control transfers of a reload: 1 and 2 the strings, 3 halt, 4 the image, 5 release.
+    struct Case {
+        const char* what;
+        UrbFault fault;
+        ConnectFailure failure;
+        int error;
+        const char* printed;
+        bool neverBack = false;
+        SimBoot boot = SimBoot::Old;
+    } cases[] = {
+        {"release, status stage lost", {K::Control, 5, T::Lost}, ConnectFailure::None, 0, ""},
+        {"release times out",
+         {K::Control, 5, T::Hang},
+         ConnectFailure::Run,
+         LIBUSB_ERROR_TIMEOUT,
+         "i8051 run err.\n"},
+        {"string 1 stalled",
+         {K::Control, 1, T::Stall},
+         ConnectFailure::Descriptor1,
+         LIBUSB_ERROR_PIPE,
+         ""},
+        {"string 1 babbles",
+         {K::Control, 1, T::Babble},
+         ConnectFailure::Descriptor1,
+         LIBUSB_ERROR_OVERFLOW,
+         ""},
+        {"string 2 of a wrong length: taken as other firmware",
+         {K::Control, 2, T::Garbage, 7},
+         ConnectFailure::None,
+         0,
+         ""},
+        {"string 1 empty: taken as other firmware",
+         {K::Control, 1, T::Short, 0},
+         ConnectFailure::None,
+         0,
+         ""},
+        {"unplugged at string 2",
+         {K::Control, 2, T::Unplug},
+         ConnectFailure::Descriptor2,
+         LIBUSB_ERROR_NO_DEVICE,
+         ""},
+        {"halt fails",
+         {K::Control, 3, T::Stall},
+         ConnectFailure::Halt,
+         LIBUSB_ERROR_PIPE,
+         "i8051 halt err.\n"},
+        {"download times out",
+         {K::Control, 4, T::Hang},
+         ConnectFailure::Download,
+         LIBUSB_ERROR_TIMEOUT,
+         "usb dwnload err.\n"},
+        {"unplugged during the download",
+         {K::Control, 4, T::Unplug},
+         ConnectFailure::Download,
+         LIBUSB_ERROR_NO_DEVICE,
+         "usb dwnload err.\n"},
+        {"never back after the load", {K::Control, 99}, ConnectFailure::NotBack, 0, "", true},
+        // A blank chip stalls string requests: it cannot be identified, so it is not loaded.
+        {"blank chip",
+         {K::Control, 99},
+         ConnectFailure::Descriptor1,
+         LIBUSB_ERROR_PIPE,
+         "",
+         false,
+         SimBoot::Blank},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UsbfsTestbed bed;
+        bed.Plug(c.boot);
+        bed.Inject(c.fault);
+        bed.RefuseEnumeration(c.neverBack);
+        Host usb;
+        const auto started = std::chrono::steady_clock::now();
+        const auto result = usb.Connect();
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+        EXPECT_EQ(result.failure, c.failure) << ExplainConnectFailure(result);
+        EXPECT_EQ(usb.messages.str(), c.printed);
+        EXPECT_EQ(usb.events.failures.size(), c.failure == ConnectFailure::None ? 0U : 1U);
+        // What the user is shown names what happened, and where.
+        if (c.error != 0 && usb.events.failures.size() == 1) {
+            const std::string& shown = usb.events.failures[0];
+            EXPECT_TRUE(Contains(shown, Name(c.error))) << shown;
+            EXPECT_TRUE(Contains(shown, "the board at bus 001 port 1, address 002")) << shown;
+        }
+        EXPECT_LE(usb.clock.Now(), c.neverBack ? 32000ms : 2000ms);
+        if (c.failure == ConnectFailure::None) {
+            EXPECT_TRUE(result.reloaded);
+            Capture capture;
+            CaptureCycle cycle;
+            EXPECT_TRUE(StartStop(cycle, *usb.link, capture, kFastCapture).settingsSent);
+            EXPECT_EQ(RunCycle(cycle, *usb.link, capture, usb.clock, 3),
+                      std::vector<PollResult>{PollResult::Complete});
+        }
+    }
+}
+
+// What sysfs says about the board may be wrong (a device whose descriptors came back
+// short or with a wrong total length): the board is left out or refused with the reason,
+// never half-used.
+TEST(RealLibusbFaults, BadDescriptorsInSysfs) {
+    struct Case {
+        const char* what;
+        SysfsQuirk quirk;
+        int instances;
+        bool captures;     // libusb read what was there, and it was enough
+        const char* error; // part of what the failure reports
+    } cases[] = {
+        {"device descriptor cut", {.descriptorsCut = 12}, 0, false, ""},
+        {"configuration cut",
+         {.descriptorsCut = 18 + 12},
+         1,
+         false,
+         "bulk transfer refused (the board at bus 001 port 1, address 002): no pipe"},
+        {"total length too short",
+         {.configLength = 9},
+         1,
+         false,
+         "bulk transfer refused (the board at bus 001 port 1, address 002): no pipe"},
+        {"total length too long", {.configLength = 400}, 1, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UsbfsTestbed bed;
+        bed.SetQuirk(c.quirk);
+        bed.Plug(SimBoot::Current);
+        Host usb;
+        EXPECT_EQ(usb.driver.CountInstances(), c.instances);
+        const auto result = usb.Connect();
+        if (c.instances == 0) {
+            EXPECT_EQ(result.failure, ConnectFailure::NoInstance);
+            continue;
+        }
+        ASSERT_TRUE(result.ok()) << ExplainConnectFailure(result);
+        (void)usb.driver.TakeError(); // the start-up command's
+        Capture capture;
+        CaptureCycle cycle;
+        const bool sent = StartStop(cycle, *usb.link, capture, kFastCapture).settingsSent;
+        EXPECT_EQ(sent, c.captures);
+        if (c.captures) {
+            EXPECT_EQ(RunCycle(cycle, *usb.link, capture, usb.clock, 3),
+                      std::vector<PollResult>{PollResult::Complete});
+        } else {
+            const std::string error = usb.driver.TakeError();
+            EXPECT_TRUE(Contains(error, c.error)) << error;
+        }
+    }
+}
+
+// Failures during a capture, served by the usbfs handler: each poll says what happened,
+// the libusb error is named, a failed read-out leaves the previous samples, nothing hangs
+// (a NAKing board costs the transfer's timeout, no more).
+TEST(RealLibusbFaults, EachCaptureStepReportsWhatTheBoardOrCableDid) {
+    using K = UrbKind;
+    using T = UrbFault::Then;
+    using P = PollResult;
+    // After the start: bulk out 1 the status query, 2 the read-out command; bulk in 1 the
+    // status reply, 2-5 the four 32768-byte pieces.
+    struct Case {
+        const char* what;
+        UrbFault fault;
+        int error; // the libusb error named, 0: none (a short transfer)
+        std::vector<PollResult> polls;
+        bool kept; // the previous samples stay
+        int most = 20;
+    } cases[] = {
+        {"status reply times out",
+         {K::BulkIn, 1, T::Hang},
+         LIBUSB_ERROR_TIMEOUT,
+         {P::StatusFailed, P::Complete},
+         false},
+        {"status reply stalled",
+         {K::BulkIn, 1, T::Stall},
+         LIBUSB_ERROR_PIPE,
+         {P::StatusFailed, P::Complete},
+         false},
+        {"status reply babbles",
+         {K::BulkIn, 1, T::Babble},
+         LIBUSB_ERROR_OVERFLOW,
+         {P::StatusFailed, P::Complete},
+         false},
+        {"read-out comes back short", {K::BulkIn, 3, T::Short, 640}, 0, {P::ReadOutFailed}, true},
+        {"read-out ends in a zero-length packet",
+         {K::BulkIn, 2, T::Short, 0},
+         0,
+         {P::ReadOutFailed},
+         true},
+        {"read-out times out half-way",
+         {K::BulkIn, 4, T::Hang, 16384},
+         LIBUSB_ERROR_TIMEOUT,
+         {P::ReadOutFailed},
+         true},
+        {"read-out stalls",
+         {K::BulkIn, 5, T::Stall, 128},
+         LIBUSB_ERROR_PIPE,
+         {P::ReadOutFailed},
+         true},
+        {"unplugged during the read-out",
+         {K::BulkIn, 2, T::Unplug, 4096},
+         LIBUSB_ERROR_NO_DEVICE,
+         {P::ReadOutFailed},
+         true},
+        {"unplugged at a status query",
+         {K::BulkOut, 1, T::Unplug},
+         LIBUSB_ERROR_NO_DEVICE,
+         {P::StatusFailed, P::StatusFailed, P::StatusFailed},
+         false,
+         3},
+        {"status query times out",
+         {K::BulkOut, 1, T::Hang},
+         LIBUSB_ERROR_TIMEOUT,
+         {P::StatusFailed, P::Complete},
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UsbfsTestbed bed;
+        bed.Plug(SimBoot::Current);
+        Host usb;
+        const auto connect = usb.Connect();
+        ASSERT_TRUE(connect.ok()) << ExplainConnectFailure(connect);
+        EXPECT_FALSE(connect.reloaded);
+        Capture capture;
+        capture.samples.fill(0x5A);
+        CaptureCycle cycle;
+        ASSERT_TRUE(StartStop(cycle, *usb.link, capture, kFastCapture).settingsSent);
+        bed.Inject(c.fault);
+        std::vector<PollResult> polls;
+        std::string reported; // what the first failed poll met
+        const auto started = std::chrono::steady_clock::now();
+        for (int i = 0; i < c.most && cycle.captureArmed != 0; ++i) {
+            usb.clock.SleepFor(std::chrono::milliseconds(kPollIntervalMs));
+            polls.push_back(CaptureTick(cycle, *usb.link, capture, 0).poll);
+            if (reported.empty()) {
+                reported = usb.driver.TakeError();
+            }
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+        EXPECT_EQ(polls, c.polls);
+        EXPECT_FALSE(bed.FaultsLeft());
+        if (c.error != 0) {
+            EXPECT_TRUE(Contains(reported, Name(c.error))) << reported;
+        }
+        if (c.kept) {
+            EXPECT_TRUE(std::all_of(capture.samples.begin(), capture.samples.end(),
+                                    [](std::uint8_t b) { return b == 0x5A; }));
+        } else if (c.polls.back() == P::Complete) {
+            EXPECT_EQ(std::memcmp(capture.samples.data(), bed.board().logic().memory().data(),
+                                  kSampleMemoryBytes),
+                      0);
+        }
+    }
+}
+
+// The cable pulled while the program waits for the capture, then plugged in again: the
+// polls fail naming the vanished device, the next START finds the board gone, connects it
+// again (the new board needs its firmware) and captures.
+TEST(RealLibusbFaults, UnplugDuringTheWaitThenReplug) {
+    UsbfsTestbed bed;
+    bed.Plug(SimBoot::Old);
+    Host usb;
+    ASSERT_TRUE(usb.Connect().ok());
+    Capture capture;
+    CaptureCycle cycle;
+    cycle.reconnect = ConnectAgain(FirmwareImage(), usb.clock, &usb.events);
+    ASSERT_TRUE(StartStop(cycle, *usb.link, capture, kSlowCapture).settingsSent);
+    bed.Unplug();
+    usb.clock.SleepFor(std::chrono::milliseconds(kPollIntervalMs));
+    EXPECT_EQ(CaptureTick(cycle, *usb.link, capture, 0).poll, PollResult::StatusFailed);
+    EXPECT_TRUE(Contains(usb.driver.TakeError(), "LIBUSB_ERROR_NO_DEVICE"));
+    EXPECT_EQ(usb.driver.CountInstances(), 0);
+
+    bed.Replug();
+    (void)StartStop(cycle, *usb.link, capture, kSlowCapture); // disarms
+    const auto restart = StartStop(cycle, *usb.link, capture, kSlowCapture);
+    EXPECT_TRUE(restart.reconnected);
+    ASSERT_TRUE(restart.settingsSent);
+    EXPECT_EQ(bed.enumerations(), 4) << "plugged, reloaded, replugged, reloaded";
+    EXPECT_EQ(RunCycle(cycle, *usb.link, capture, usb.clock).back(), PollResult::Complete);
+    EXPECT_EQ(capture.settings.unfilledPairs, 8189);
+}
+
 // pulsara-cli, the program users run, through the system's libusb: the board it lists, and
 // a capture with the firmware reload that gives what --board sim gives.
 TEST(RealLibusbCli, ListAndCaptureAsThroughTheSimulator) {
@@ -262,9 +556,10 @@ TEST(RealLibusbCli, ListAndCaptureAsThroughTheSimulator) {
     TempDir dir;
     const CliRun list = RunCli(dir.path(), {"list", "--board", "usb"});
     EXPECT_EQ(list.status, 0) << list.err;
-    EXPECT_EQ(list.out, "usb (libusb, USB ID 0547:2131):\n"
-                        "  instance 0: USB ID 0547:2131, bus 001 port 1, address 002: other "
-                        "firmware (\"WFFW\" \"V099\"); the pulsara firmware is loaded at connect\n");
+    EXPECT_EQ(list.out,
+              "usb (libusb, USB ID 0547:2131):\n"
+              "  instance 0: USB ID 0547:2131, bus 001 port 1, address 002: other "
+              "firmware (\"WFFW\" \"V099\"); the pulsara firmware is loaded at connect\n");
 
     const auto usbFile = dir.path() / "usb.wfa";
     const auto simFile = dir.path() / "sim.wfa";
@@ -279,8 +574,8 @@ TEST(RealLibusbCli, ListAndCaptureAsThroughTheSimulator) {
     ASSERT_EQ(usb.status, 0) << usb.err;
     EXPECT_TRUE(Contains(usb.err, "(8189 unfilled sample pairs cleared)")) << usb.err;
     EXPECT_EQ(bed.enumerations(), 2) << "reloaded and back as a new device";
-    const CliRun sim = RunCli(dir.path(),
-                           args({"capture", "--board", "sim", "--sim-speed", "0"}, simFile));
+    const CliRun sim =
+        RunCli(dir.path(), args({"capture", "--board", "sim", "--sim-speed", "0"}, simFile));
     ASSERT_EQ(sim.status, 0) << sim.err;
     EXPECT_TRUE(Contains(sim.err, "(8189 unfilled sample pairs cleared)")) << sim.err;
 

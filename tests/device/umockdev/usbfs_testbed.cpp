@@ -135,6 +135,7 @@ struct UsbfsTestbed::State {
     };
     std::deque<Pending> faults;
     SysfsQuirk quirk;
+    bool refuseEnumeration = false;
     std::vector<std::string> log;
     std::vector<std::string> unknown;
 
@@ -213,6 +214,9 @@ struct UsbfsTestbed::State {
 
     void Enumerate() {
         enumerationTried = true;
+        if (refuseEnumeration) {
+            return;
+        }
         Ezusb& c = chip();
         c.busReset();
         const auto device = c.controlTransfer({0x80, kGetDescriptor, 0x0100, 0, 18});
@@ -631,6 +635,10 @@ struct UsbfsTestbed::State {
             urb.Finish(ErrnoOf(r.status), 0);
             return false;
         }
+        if (fault && fault->then == UrbFault::Then::Lost) {
+            urb.Finish(-EPROTO, 0);
+            return false;
+        }
         std::size_t n = in ? std::min<std::size_t>(r.data.size(), setup.wLength) : setup.wLength;
         if (fault && fault->then == UrbFault::Then::Short) {
             n = std::min(n, static_cast<std::size_t>(fault->keepBytes));
@@ -708,6 +716,9 @@ struct UsbfsTestbed::State {
             switch (fault->then) {
             case UrbFault::Then::Short:
             case UrbFault::Then::Garbage:
+                break;
+            case UrbFault::Then::Lost:
+                status = -EPROTO;
                 break;
             case UrbFault::Then::Stall:
                 status = -EPIPE;
@@ -807,6 +818,11 @@ void UsbfsTestbed::RunTo(std::uint64_t cycle) {
 void UsbfsTestbed::Inject(UrbFault fault) {
     const std::lock_guard lock(state_->mutex);
     state_->faults.push_back({fault, 0});
+}
+
+void UsbfsTestbed::RefuseEnumeration(bool refuse) {
+    const std::lock_guard lock(state_->mutex);
+    state_->refuseEnumeration = refuse;
 }
 
 void UsbfsTestbed::SetQuirk(SysfsQuirk quirk) {

@@ -40,6 +40,7 @@ struct UrbFault {
         Unplug,  // the cable is pulled after keepBytes: -ESHUTDOWN, the device leaves
         Babble,  // the device sends more than was asked for (-EOVERFLOW)
         Garbage, // the device answers keepBytes of 0xEE, whatever was asked
+        Lost,    // control: the request is carried out, its status stage is lost (-EPROTO)
     } then = Then::Short;
     int keepBytes = 0;
 };
@@ -67,6 +68,8 @@ public:
     // Runs the board until its chip reaches board time `cycle`.
     void RunTo(std::uint64_t cycle);
     void Inject(UrbFault fault);
+    // From now on a board that comes onto the bus is never enumerated.
+    void RefuseEnumeration(bool refuse);
     void SetQuirk(SysfsQuirk quirk);
     [[nodiscard]] bool FaultsLeft();
 
