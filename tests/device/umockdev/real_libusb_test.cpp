@@ -200,7 +200,7 @@ struct Host {
     TempDir locks;
     HostClock clock;
     std::ostringstream messages;
-    LibusbDriver driver{LibusbTimeouts{300ms, 600ms}};
+    LibusbDriver driver{LibusbTimeouts{200ms, 300ms}};
     std::unique_ptr<DeviceLink> link = std::make_unique<DeviceLink>(driver, messages, locks.path());
     Events events;
 
@@ -588,6 +588,53 @@ TEST(RealLibusbCli, ListAndCaptureAsThroughTheSimulator) {
                           kSampleMemoryBytes - 4 * 16378),
               0);
     EXPECT_EQ(bed.unknownIoctls(), std::vector<std::string>{});
+}
+
+// pulsara-cli under faults on the usbfs path: each failure is reported naming the board
+// and what libusb met, nothing is saved from a failed read-out, and it never waits out more
+// than its --timeout.
+TEST(RealLibusbCli, FailuresAreReportedNotWaitedOut) {
+    using K = UrbKind;
+    using T = UrbFault::Then;
+    struct Case {
+        const char* what;
+        UrbFault fault;
+        std::vector<std::string> said; // parts of stderr
+    } cases[] = {
+        {"unplugged during the read-out",
+         {K::BulkIn, 2, T::Unplug, 4096},
+         {"reading it out of board instance 0 failed or came back short",
+          "(the board at bus 001 port 1, address 002): LIBUSB_ERROR_NO_DEVICE",
+          "nothing was saved"}},
+        {"read-out ends in a zero-length packet",
+         {K::BulkIn, 3, T::Short, 0},
+         {"reading it out of board instance 0 failed or came back short", "nothing was saved"}},
+        {"unplugged while waiting: no status query answered",
+         {K::BulkOut, 1, T::Unplug},
+         {"no capture completed within 1 s", "answered none of the", "LIBUSB_ERROR_NO_DEVICE",
+          "(unplugged?)"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UsbfsTestbed bed;
+        bed.Plug(SimBoot::Current);
+        // Four writes go before the first status query: the start-up command and the start.
+        UrbFault fault = c.fault;
+        if (fault.urb == K::BulkOut) {
+            fault.nth += 4;
+        }
+        bed.Inject(fault);
+        TempDir dir;
+        const auto file = dir.path() / "x.wfa";
+        const CliRun run = RunCli(dir.path(), {"capture", "--board", "usb", "--rate", "100MHz",
+                                               "--timeout", "1", "-o", file.string()});
+        EXPECT_EQ(run.status, 1) << run.err;
+        for (const auto& part : c.said) {
+            EXPECT_TRUE(Contains(run.err, part)) << part << " not in:\n" << run.err;
+        }
+        EXPECT_FALSE(std::filesystem::exists(file));
+        EXPECT_LT(run.took, 8s);
+    }
 }
 
 } // namespace
