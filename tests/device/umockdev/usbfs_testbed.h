@@ -88,8 +88,9 @@ private:
     std::unique_ptr<State> state_;
 };
 
-// The environment a child process needs to reach the testbed (its LD_PRELOAD, ASAN_OPTIONS
-// and UMOCKDEV_DIR are those of this process).
-[[nodiscard]] bool InMockEnvironment();
+// umockdev's preload must be in place when a process starts: without it, starts this
+// program again with it (and returns only when it already runs under it, or cannot).
+// Children inherit it, and the testbed's UMOCKDEV_DIR.
+void StartUnderUmockdev(char** argv);
 
 } // namespace pulsara::test
