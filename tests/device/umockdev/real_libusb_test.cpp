@@ -386,6 +386,7 @@ TEST(RealLibusbFaults, BadDescriptorsInSysfs) {
          false,
          "bulk transfer refused (the board at bus 001 port 1, address 002): no pipe"},
         {"total length too long", {.configLength = 400}, 1, true, ""},
+        {"not configured yet: configuration 1 is chosen", {.unconfigured = true}, 1, true, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -405,6 +406,9 @@ TEST(RealLibusbFaults, BadDescriptorsInSysfs) {
         CaptureCycle cycle;
         const bool sent = StartStop(cycle, *usb.link, capture, kFastCapture).settingsSent;
         EXPECT_EQ(sent, c.captures);
+        const auto log = bed.log();
+        EXPECT_EQ(std::count(log.begin(), log.end(), "set configuration 1"),
+                  c.quirk.unconfigured ? 1 : 0);
         if (c.captures) {
             EXPECT_EQ(RunCycle(cycle, *usb.link, capture, usb.clock, 3),
                       std::vector<PollResult>{PollResult::Complete});
@@ -546,6 +550,24 @@ TEST(RealLibusbFaults, UnplugDuringTheWaitThenReplug) {
     EXPECT_EQ(bed.enumerations(), 4) << "plugged, reloaded, replugged, reloaded";
     EXPECT_EQ(RunCycle(cycle, *usb.link, capture, usb.clock).back(), PollResult::Complete);
     EXPECT_EQ(capture.settings.unfilledPairs, 8189);
+}
+
+// Another program holding the board's interface: the open is refused naming the board and
+// LIBUSB_ERROR_BUSY, and goes through once the other lets go.
+TEST(RealLibusbFaults, InterfaceHeldByAnotherProgram) {
+    UsbfsTestbed bed;
+    bed.Plug(SimBoot::Current);
+    LibusbDriver other;
+    const DriverHandle held = other.Open(0);
+    ASSERT_NE(held, kInvalidHandle) << other.TakeError();
+    LibusbDriver driver;
+    EXPECT_EQ(driver.Open(0), kInvalidHandle);
+    EXPECT_EQ(driver.TakeError(), "cannot claim interface 0 of the board at bus 001 port 1, "
+                                  "address 002: LIBUSB_ERROR_BUSY (Resource busy)");
+    other.Close(held);
+    const DriverHandle mine = driver.Open(0);
+    EXPECT_NE(mine, kInvalidHandle) << driver.TakeError();
+    driver.Close(mine);
 }
 
 // pulsara-cli, the program users run, through the system's libusb: the board it lists, and

@@ -89,10 +89,18 @@ struct Device {
     std::string devnode;
     std::string syspath;
     bool alive = true;
+    UMockdevIoctlClient* claimant = nullptr; // the open file holding interface 0 (a ref)
     std::vector<std::uint8_t> deviceDescriptor;
     std::vector<std::uint8_t> configuration;
     std::deque<Urb> done;     // completed, waiting to be reaped
     std::vector<Urb> pending; // NAKed, until the host discards them
+
+    void Unclaim() {
+        if (claimant) {
+            g_object_unref(claimant);
+            claimant = nullptr;
+        }
+    }
 };
 
 int ErrnoOf(UsbStatus status) {
@@ -283,14 +291,14 @@ struct UsbfsTestbed::State {
             {"idVendor", lowerVendor},
             {"idProduct", lowerProduct},
             {"bcdDevice", bcd},
-            {"bConfigurationValue", "1"},
+            {"bConfigurationValue", quirk.unconfigured ? "" : "1"},
             {"bNumConfigurations", "1"},
             {"maxchild", "0"},
         };
         std::vector<std::string> lines;
         std::vector<const gchar*> attributes = {"dev", dev.c_str()};
         for (const auto& [name, value] : text) {
-            lines.push_back(value + "\n");
+            lines.push_back(value.empty() ? value : value + "\n"); // empty: nothing at all
         }
         for (std::size_t i = 0; i < text.size(); ++i) {
             attributes.push_back(text[i].first.c_str());
@@ -436,7 +444,29 @@ struct UsbfsTestbed::State {
             unsigned int interface = 0;
             std::memcpy(&interface, number->data, sizeof interface);
             g_object_unref(number);
-            complete(interface == 0 ? 0 : -1, interface == 0 ? 0 : ENOENT);
+            if (interface != 0) {
+                complete(-1, ENOENT);
+                return;
+            }
+            // One open file at a time holds an interface; a closed one lets go of it.
+            const bool held = d->claimant && d->claimant != client &&
+                              umockdev_ioctl_client_get_connected(d->claimant);
+            if (request == USBDEVFS_RELEASEINTERFACE) {
+                if (d->claimant == client) {
+                    d->Unclaim();
+                }
+                complete(0, 0);
+                return;
+            }
+            if (held) {
+                complete(-1, EBUSY);
+                return;
+            }
+            if (d->claimant != client) {
+                d->Unclaim();
+                d->claimant = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
+            }
+            complete(0, 0);
             return;
         }
         case USBDEVFS_GETDRIVER:
@@ -452,6 +482,12 @@ struct UsbfsTestbed::State {
             }
             const auto r = chip().controlTransfer(
                 {0x00, kSetConfiguration, static_cast<std::uint16_t>(config), 0, 0});
+            if (r.ok()) {
+                const std::string value = std::to_string(config) + "\n";
+                umockdev_testbed_set_attribute(testbed, d->syspath.c_str(), "bConfigurationValue",
+                                               value.c_str());
+                log.push_back("set configuration " + std::to_string(config));
+            }
             complete(r.ok() ? 0 : -1, r.ok() ? 0 : EPIPE);
             return;
         }
@@ -774,6 +810,7 @@ UsbfsTestbed::~UsbfsTestbed() {
             }
             d->done.clear();
             d->pending.clear();
+            d->Unclaim();
         }
     }
     g_object_unref(state_->testbed);

@@ -47,8 +47,9 @@ struct UrbFault {
 
 // What the kernel would say about the device when it appears.
 struct SysfsQuirk {
-    int descriptorsCut = -1; // the descriptors attribute holds only this many bytes
-    int configLength = -1;   // wTotalLength of the configuration descriptor as read
+    int descriptorsCut = -1;   // the descriptors attribute holds only this many bytes
+    int configLength = -1;     // wTotalLength of the configuration descriptor as read
+    bool unconfigured = false; // no configuration chosen yet (bConfigurationValue empty)
 };
 
 class UsbfsTestbed {
