@@ -341,7 +341,8 @@ TEST(RealLibusbFaults, EachConnectStepReportsWhatTheBoardOrCableDid) {
         Host usb;
         const auto started = std::chrono::steady_clock::now();
         const auto result = usb.Connect();
-        EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+        // Never a hang: far below the test's own time limit, even under the sanitizers.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
         EXPECT_EQ(result.failure, c.failure) << ExplainConnectFailure(result);
         EXPECT_EQ(usb.messages.str(), c.printed);
         EXPECT_EQ(usb.events.failures.size(), c.failure == ConnectFailure::None ? 0U : 1U);
@@ -507,7 +508,8 @@ TEST(RealLibusbFaults, EachCaptureStepReportsWhatTheBoardOrCableDid) {
                 reported = usb.driver.TakeError();
             }
         }
-        EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+        // Never a hang: far below the test's own time limit, even under the sanitizers.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
         EXPECT_EQ(polls, c.polls);
         EXPECT_FALSE(bed.FaultsLeft());
         if (c.error != 0) {
@@ -664,7 +666,7 @@ TEST(RealLibusbCli, FailuresAreReportedNotWaitedOut) {
             EXPECT_TRUE(Contains(run.err, part)) << part << " not in:\n" << run.err;
         }
         EXPECT_FALSE(std::filesystem::exists(file));
-        EXPECT_LT(run.took, 8s);
+        EXPECT_LT(run.took, 20s);
     }
 }
 
