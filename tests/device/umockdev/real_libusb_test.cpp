@@ -436,6 +436,9 @@ TEST(RealLibusbFaults, EachCaptureStepReportsWhatTheBoardOrCableDid) {
         std::vector<PollResult> polls;
         bool kept; // the previous samples stay
         int most = 20;
+        // Without scatter-gather: each piece goes as two URBs of 16 KiB (bulk in 2-3 the
+        // first piece, 4-5 the second, ...), the second a continuation of the first.
+        bool split = false;
     } cases[] = {
         {"status reply times out",
          {K::BulkIn, 1, T::Hang},
@@ -484,10 +487,39 @@ TEST(RealLibusbFaults, EachCaptureStepReportsWhatTheBoardOrCableDid) {
          LIBUSB_ERROR_TIMEOUT,
          {P::StatusFailed, P::Complete},
          false},
+        {"split read-out short in a first half",
+         {K::BulkIn, 2, T::Short, 640},
+         0,
+         {P::ReadOutFailed},
+         true,
+         20,
+         true},
+        {"split read-out short in a second half",
+         {K::BulkIn, 5, T::Short, 640},
+         0,
+         {P::ReadOutFailed},
+         true,
+         20,
+         true},
+        {"split read-out stalls in a first half",
+         {K::BulkIn, 4, T::Stall, 64},
+         LIBUSB_ERROR_PIPE,
+         {P::ReadOutFailed},
+         true,
+         20,
+         true},
+        {"split read-out times out in a second half",
+         {K::BulkIn, 3, T::Hang, 8192},
+         LIBUSB_ERROR_TIMEOUT,
+         {P::ReadOutFailed},
+         true,
+         20,
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         UsbfsTestbed bed;
+        bed.SetScatterGather(!c.split);
         bed.Plug(SimBoot::Current);
         Host usb;
         const auto connect = usb.Connect();
@@ -512,6 +544,10 @@ TEST(RealLibusbFaults, EachCaptureStepReportsWhatTheBoardOrCableDid) {
         EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
         EXPECT_EQ(polls, c.polls);
         EXPECT_FALSE(bed.FaultsLeft());
+        const auto log = bed.log();
+        EXPECT_EQ(std::any_of(log.begin(), log.end(),
+                              [](const std::string& l) { return Contains(l, "len 16384"); }),
+                  c.split);
         if (c.error != 0) {
             EXPECT_TRUE(Contains(reported, Name(c.error))) << reported;
         }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstring>
+#include <set>
 #include <thread>
 
 namespace pulsara::test {
@@ -62,7 +63,9 @@ void UsbfsTestbed::State::Handle(UMockdevIoctlClient* client) {
             complete(-1, EFAULT);
             return;
         }
-        std::memcpy(caps->data, &kCapabilities, sizeof kCapabilities);
+        const std::uint32_t offered =
+            scatterGather ? kCapabilities : kCapabilities & ~USBDEVFS_CAP_BULK_SCATTER_GATHER;
+        std::memcpy(caps->data, &offered, sizeof offered);
         complete(0, 0);
         g_object_unref(caps);
         return;
@@ -227,7 +230,23 @@ void UsbfsTestbed::State::Submit(Device& d, UMockdevIoctlData* arg, UMockdevIoct
     CatchUp();
     const bool wasHeld = chip().cpuHeld();
     const std::uint32_t connectionBefore = chip().connectCount();
-    const bool pending = head.type == USBDEVFS_URB_TYPE_CONTROL ? Control(urb) : Bulk(urb);
+    // A transfer libusb split into URBs: once one ended short or failed, the kernel ends
+    // the rest of that transfer (flagged as its continuation) without moving data.
+    const int bulkEp = head.endpoint & 0x8F;
+    const bool bulk = head.type != USBDEVFS_URB_TYPE_CONTROL;
+    const bool continuation = (head.flags & USBDEVFS_URB_BULK_CONTINUATION) != 0;
+    if (bulk && !continuation) {
+        d.stoppedEndpoints.erase(bulkEp);
+    }
+    bool pending = false;
+    if (bulk && continuation && d.stoppedEndpoints.count(bulkEp) != 0) {
+        urb.Finish(-EREMOTEIO, 0);
+    } else {
+        pending = bulk ? Bulk(urb) : Control(urb);
+    }
+    if (bulk && !pending && urb.urb().status != 0) {
+        d.stoppedEndpoints.insert(bulkEp);
+    }
     if (pending) {
         d.pending.push_back(urb);
     } else {

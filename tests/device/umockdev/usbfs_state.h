@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -83,8 +84,9 @@ struct Device {
     UMockdevIoctlClient* claimant = nullptr; // the open file holding interface 0 (a ref)
     std::vector<std::uint8_t> deviceDescriptor;
     std::vector<std::uint8_t> configuration;
-    std::deque<Urb> done;     // completed, waiting to be reaped
-    std::vector<Urb> pending; // NAKed, until the host discards them
+    std::deque<Urb> done;           // completed, waiting to be reaped
+    std::vector<Urb> pending;       // NAKed, until the host discards them
+    std::set<int> stoppedEndpoints; // a split transfer ended early on these
 
     void Unclaim() {
         if (claimant) {
@@ -135,6 +137,7 @@ struct UsbfsTestbed::State {
     std::deque<Pending> faults;
     SysfsQuirk quirk;
     bool refuseEnumeration = false;
+    bool scatterGather = true;
     std::vector<std::string> log;
     std::vector<std::string> unknown;
 

@@ -96,6 +96,11 @@ void UsbfsTestbed::RefuseEnumeration(bool refuse) {
     state_->refuseEnumeration = refuse;
 }
 
+void UsbfsTestbed::SetScatterGather(bool available) {
+    const std::lock_guard lock(state_->mutex);
+    state_->scatterGather = available;
+}
+
 void UsbfsTestbed::SetQuirk(SysfsQuirk quirk) {
     const std::lock_guard lock(state_->mutex);
     state_->quirk = quirk;

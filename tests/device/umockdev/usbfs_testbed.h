@@ -72,6 +72,9 @@ public:
     // From now on a board that comes onto the bus is never enumerated.
     void RefuseEnumeration(bool refuse);
     void SetQuirk(SysfsQuirk quirk);
+    // Without scatter-gather (a host controller that lacks it) libusb splits a bulk
+    // transfer into URBs of 16 KiB, each after the first a continuation of the one before.
+    void SetScatterGather(bool available);
     [[nodiscard]] bool FaultsLeft();
 
     // The board (tests read its sample memory); only while no transfer runs.
