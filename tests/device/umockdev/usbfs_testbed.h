@@ -34,7 +34,7 @@ struct UrbFault {
     UrbKind urb = UrbKind::Control;
     int nth = 1;
     enum class Then {
-        Short,   // the transfer ends after keepBytes, as a short packet would end it
+        Short,   // the transfer ends after keepBytes, as a short or zero-length packet ends it
         Stall,   // the endpoint stalls after keepBytes (-EPIPE)
         Hang,    // the device NAKs after keepBytes until the host gives up (libusb's timeout)
         Unplug,  // the cable is pulled after keepBytes: -ESHUTDOWN, the device leaves
