@@ -171,11 +171,15 @@ void UsbfsTestbed::State::Reap(Device& d, UMockdevIoctlData* arg, UMockdevIoctlC
             complete(-1, ENODEV);
             return;
         }
-        // libusb polls the node, which never blocks here: keep its spinning slow.
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        // libusb polls the node, which never blocks here: keep its spinning slow (the
+        // first empty reap after one that found a URB is libusb draining, not waiting).
+        if (++d.emptyReaps > 1) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
         complete(-1, EAGAIN);
         return;
     }
+    d.emptyReaps = 0;
     Urb urb = d.done.front();
     d.done.pop_front();
     UMockdevIoctlData* slot = Resolve(arg, 0, sizeof(void*));

@@ -87,6 +87,7 @@ struct Device {
     std::deque<Urb> done;           // completed, waiting to be reaped
     std::vector<Urb> pending;       // NAKed, until the host discards them
     std::set<int> stoppedEndpoints; // a split transfer ended early on these
+    int emptyReaps = 0;             // REAPURBNDELAY calls in a row that found nothing
 
     void Unclaim() {
         if (claimant) {
