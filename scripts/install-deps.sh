@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # fuzzing: clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-14-dev
+  # the real-board path under test: an emulated usbfs for the system libusb
+  umockdev libumockdev-dev
   # libraries
   nlohmann-json3-dev libcli11-dev libssl-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev

@@ -96,6 +96,18 @@ bool LeftTheBus(int result) {
     return result == LIBUSB_ERROR_IO || result == LIBUSB_ERROR_NO_DEVICE;
 }
 
+// Where the board sits, for listings and messages: "bus 001 port 1.2, address 005".
+std::string Where(const Candidate& c) {
+    std::string path;
+    for (const auto port : c.ports) {
+        path += (path.empty() ? "" : ".") + std::to_string(port);
+    }
+    std::array<char, 64> text{};
+    std::snprintf(text.data(), text.size(), "bus %03u port %s, address %03u", c.bus,
+                  path.empty() ? "-" : path.c_str(), c.address);
+    return text.data();
+}
+
 unsigned int Millis(std::chrono::milliseconds ms) {
     return static_cast<unsigned int>(ms.count());
 }
@@ -130,15 +142,9 @@ std::string LibusbDriver::DescribeInstance(int instance) {
     if (!c) {
         return {};
     }
-    std::string path;
-    for (const auto port : c->ports) {
-        path += (path.empty() ? "" : ".") + std::to_string(port);
-    }
-    std::array<char, 96> text{};
-    std::snprintf(text.data(), text.size(), "USB ID %04x:%04x, bus %03u port %s, address %03u",
-                  kBoardVendorId, kBoardProductId, c->bus, path.empty() ? "-" : path.c_str(),
-                  c->address);
-    return text.data();
+    std::array<char, 32> id{};
+    std::snprintf(id.data(), id.size(), "USB ID %04x:%04x, ", kBoardVendorId, kBoardProductId);
+    return id.data() + Where(*c);
 }
 
 DriverHandle LibusbDriver::Open(int instance) {
@@ -153,8 +159,10 @@ DriverHandle LibusbDriver::Open(int instance) {
         return kInvalidHandle;
     }
     OpenBoard board;
+    // Messages name the board, so a user with several can tell which one failed.
+    board.where = "the board at " + Where(*c);
     if (const int r = libusb_open(c->device, &board.usb); r != 0) {
-        lastOpenError_ = "cannot open the board: " + ErrorText(r);
+        lastOpenError_ = "cannot open " + board.where + ": " + ErrorText(r);
         return kInvalidHandle;
     }
     // A kernel driver bound to the interface is detached while we hold it.
@@ -167,7 +175,7 @@ DriverHandle LibusbDriver::Open(int instance) {
         r = libusb_get_active_config_descriptor(c->device, &config);
     }
     if (r != 0) {
-        lastOpenError_ = "cannot read the board's configuration: " + ErrorText(r);
+        lastOpenError_ = "cannot read the configuration of " + board.where + ": " + ErrorText(r);
         libusb_close(board.usb);
         return kInvalidHandle;
     }
@@ -181,7 +189,7 @@ DriverHandle LibusbDriver::Open(int instance) {
     }
     libusb_free_config_descriptor(config);
     if (r = libusb_claim_interface(board.usb, kBoardInterface); r != 0) {
-        lastOpenError_ = "cannot claim the board's interface 0: " + ErrorText(r);
+        lastOpenError_ = "cannot claim interface 0 of " + board.where + ": " + ErrorText(r);
         libusb_close(board.usb);
         return kInvalidHandle;
     }
@@ -233,10 +241,17 @@ std::string LibusbDriver::TakeError() {
     return error;
 }
 
-IoResult LibusbDriver::Failed(const std::string& what, int result) {
+IoResult LibusbDriver::Failed(const OpenBoard& board, const std::string& what, int result) {
     if (ioError_.empty()) {
-        ioError_ = what + ": " +
+        ioError_ = what + " (" + board.where + "): " +
                    (result < 0 ? ErrorText(result) : "only " + std::to_string(result) + " bytes");
+    }
+    return {};
+}
+
+IoResult LibusbDriver::Refused(const OpenBoard& board, const std::string& why) {
+    if (ioError_.empty()) {
+        ioError_ = "bulk transfer refused (" + board.where + "): " + why;
     }
     return {};
 }
@@ -255,7 +270,7 @@ IoResult LibusbDriver::VendorRequest(OpenBoard& board, std::span<const std::uint
         libusb_control_transfer(board.usb, type, request->request, request->value, request->index,
                                 &data, request->length, Millis(timeouts_.control));
     if (r != request->length && !(IsCpuRelease(*request) && LeftTheBus(r))) {
-        return Failed("vendor request", r);
+        return Failed(board, "vendor request", r);
     }
     if (!toDevice && r == 1 && !output.empty()) {
         output[0] = data;
@@ -279,7 +294,7 @@ IoResult LibusbDriver::AnchorDownload(OpenBoard& board, std::span<const std::uin
             board.usb, type, kFirmwareLoadRequest, static_cast<std::uint16_t>(offset), 0, data,
             static_cast<std::uint16_t>(chunk), Millis(timeouts_.control));
         if (r != static_cast<int>(chunk)) {
-            return Failed("firmware download at " + std::to_string(offset), r);
+            return Failed(board, "firmware download at " + std::to_string(offset), r);
         }
     }
     return {true, 0};
@@ -297,7 +312,7 @@ IoResult LibusbDriver::StringDescriptor(OpenBoard& board, std::span<const std::u
         static_cast<std::uint16_t>((kStringDescriptorType << 8) | request->index),
         request->languageId, output.data(), length, Millis(timeouts_.control));
     if (r < 0) {
-        return Failed("string descriptor " + std::to_string(request->index), r);
+        return Failed(board, "string descriptor " + std::to_string(request->index), r);
     }
     return {true, static_cast<std::uint32_t>(r)};
 }
@@ -306,18 +321,24 @@ IoResult LibusbDriver::BulkTransfer(OpenBoard& board, bool toDevice,
                                     std::span<const std::uint8_t> input,
                                     std::span<std::uint8_t> output) {
     const auto control = DecodeBulkTransferControl(input);
-    if (!control || control->pipeNumber >= board.pipes.size() ||
-        output.size() > static_cast<std::size_t>(INT32_MAX)) {
+    if (!control || output.size() > static_cast<std::size_t>(INT32_MAX)) {
         return {};
+    }
+    // A board whose configuration lacks the pipe (bad descriptors, other firmware) says
+    // so rather than failing without a word.
+    const std::string pipe = "pipe " + std::to_string(control->pipeNumber);
+    if (control->pipeNumber >= board.pipes.size()) {
+        return Refused(board, "no " + pipe + ": interface 0 has " +
+                                  std::to_string(board.pipes.size()) + " endpoints");
     }
     const std::uint8_t endpoint = board.pipes[control->pipeNumber];
     const bool endpointIn = (endpoint & LIBUSB_ENDPOINT_IN) != 0;
     if (endpointIn == toDevice) {
-        return {}; // the pipe runs the other way
+        return Refused(board, pipe + " runs the other way");
     }
     const auto type = board.pipeTypes[control->pipeNumber];
     if (type != LIBUSB_TRANSFER_TYPE_BULK && type != LIBUSB_TRANSFER_TYPE_INTERRUPT) {
-        return {};
+        return Refused(board, pipe + " is neither a bulk nor an interrupt endpoint");
     }
     int transferred = 0;
     const int length = static_cast<int>(output.size());
@@ -330,7 +351,8 @@ IoResult LibusbDriver::BulkTransfer(OpenBoard& board, bool toDevice,
     // A timeout is a failure even when part of the data moved: the caller must not wait
     // for or trust the rest.
     if (r != 0 || (toDevice && transferred != length)) {
-        return Failed(std::string(toDevice ? "bulk write" : "bulk read") + " on pipe " +
+        return Failed(board,
+                      std::string(toDevice ? "bulk write" : "bulk read") + " on pipe " +
                           std::to_string(control->pipeNumber) + " (" + std::to_string(transferred) +
                           " of " + std::to_string(length) + " bytes moved)",
                       r != 0 ? r : transferred);

@@ -158,6 +158,24 @@ TEST(LibusbEndToEnd, ConnectWithReloadAndCaptureGiveTheSamplesOfTheSimDriver) {
     EXPECT_EQ(usb->bus.configDescriptors(), 0);
 }
 
+// The kernel lets one open handle at a time hold an interface: another program's claim
+// refuses the open with LIBUSB_ERROR_BUSY, and its close frees the board.
+TEST(LibusbFaults, InterfaceHeldByAnotherProgram) {
+    StandinBus bus;
+    bus.Plug(SimBoot::Current);
+    LibusbDriver other;
+    const DriverHandle held = other.Open(0);
+    ASSERT_NE(held, kInvalidHandle);
+    LibusbDriver driver;
+    EXPECT_EQ(driver.Open(0), kInvalidHandle);
+    EXPECT_NE(driver.TakeError().find("LIBUSB_ERROR_BUSY"), std::string::npos);
+    other.Close(held);
+    const DriverHandle mine = driver.Open(0);
+    EXPECT_NE(mine, kInvalidHandle);
+    driver.Close(mine);
+    EXPECT_EQ(bus.openHandles(), 0);
+}
+
 std::string Name(int error) {
     return error == 0 ? "" : libusb_error_name(error);
 }

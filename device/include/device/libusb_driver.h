@@ -47,19 +47,21 @@ public:
     // The last libusb error met by Open since it last succeeded, for messages
     // ("LIBUSB_ERROR_ACCESS ..."); instances that are not attached leave it as it is.
     [[nodiscard]] const std::string& lastOpenError() const { return lastOpenError_; }
-    // The first transfer failure since the last call ("bulk read on pipe 8 ...:
-    // LIBUSB_ERROR_TIMEOUT ..."): the cause, not what followed from it; else the last
-    // open error. Both are forgotten once taken.
+    // The first transfer failure since the last call ("bulk read on pipe 8 ... (the board
+    // at bus 001 port 1, address 003): LIBUSB_ERROR_TIMEOUT ..."): the cause, not what followed
+    // from it; else the last open error. Both are forgotten once taken.
     [[nodiscard]] std::string TakeError() override;
 
 private:
     struct OpenBoard {
         libusb_device_handle* usb = nullptr;
+        std::string where;               // "the board at bus 001 port 1, address 003"
         std::vector<std::uint8_t> pipes; // endpoint address of pipe n
         std::vector<std::uint8_t> pipeTypes;
     };
 
-    IoResult Failed(const std::string& what, int result);
+    IoResult Failed(const OpenBoard& board, const std::string& what, int result);
+    IoResult Refused(const OpenBoard& board, const std::string& why);
     IoResult VendorRequest(OpenBoard& board, std::span<const std::uint8_t> input,
                            std::span<std::uint8_t> output);
     IoResult AnchorDownload(OpenBoard& board, std::span<const std::uint8_t> image);

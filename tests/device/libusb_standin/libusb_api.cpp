@@ -351,6 +351,10 @@ void libusb_close(libusb_device_handle* handle) {
     if (StandinBus* bus = StandinBus::live()) {
         --bus->openHandles_;
     }
+    // Closing lets go of the interface.
+    if (handle->device && handle->device->device->claimant == handle) {
+        handle->device->device->claimant = nullptr;
+    }
     delete handle;
 }
 
@@ -363,14 +367,30 @@ int libusb_set_configuration(libusb_device_handle* handle, int) {
 }
 
 int libusb_claim_interface(libusb_device_handle* handle, int interface) {
-    if (!Alive(handle)) {
+    StandinBus::Device* d = Alive(handle);
+    if (!d) {
         return LIBUSB_ERROR_NO_DEVICE;
     }
-    return interface == 0 ? LIBUSB_SUCCESS : LIBUSB_ERROR_NOT_FOUND;
+    if (interface != 0) {
+        return LIBUSB_ERROR_NOT_FOUND;
+    }
+    // As the kernel does: one open handle at a time holds an interface.
+    if (d->claimant && d->claimant != handle) {
+        return LIBUSB_ERROR_BUSY;
+    }
+    d->claimant = handle;
+    return LIBUSB_SUCCESS;
 }
 
 int libusb_release_interface(libusb_device_handle* handle, int) {
-    return Alive(handle) ? LIBUSB_SUCCESS : LIBUSB_ERROR_NO_DEVICE;
+    StandinBus::Device* d = Alive(handle);
+    if (!d) {
+        return LIBUSB_ERROR_NO_DEVICE;
+    }
+    if (d->claimant == handle) {
+        d->claimant = nullptr;
+    }
+    return LIBUSB_SUCCESS;
 }
 
 int libusb_control_transfer(libusb_device_handle* handle, uint8_t type, uint8_t request,

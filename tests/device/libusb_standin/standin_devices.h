@@ -39,6 +39,7 @@ struct StandinBus::Device {
     std::uint8_t address = 0;
     std::vector<std::uint8_t> deviceDescriptor;
     std::vector<std::uint8_t> configuration;
+    libusb_device_handle* claimant = nullptr; // holds interface 0
 
     [[nodiscard]] bool alive() const {
         Ezusb& chip = port->board->chip();
