@@ -192,7 +192,7 @@ TEST(CliInterop, SimulatedBoardCaptureDecodesThroughSigrok) {
 namespace pulsara {
 namespace {
 
-// capture --until on the simulated board: probe 25's 2 us event comes once every 10 ms of
+// capture --until on the simulated board: probe 25's 2 us event comes once every 8 ms of
 // board time, so a 100MHz capture (0.33 ms) holds it only now and then.
 TEST(CliInterop, CaptureUntilKeepsTheFirstCaptureThatMatches) {
     Scratch dir;

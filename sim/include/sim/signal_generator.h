@@ -21,7 +21,7 @@ inline constexpr int kSpiMiso = 21;
 inline constexpr int kI2cScl = 22;
 inline constexpr int kI2cSda = 23;
 inline constexpr int kPwm = 24;       // 100 kHz, duty 0..99 % stepping 1 % each period
-inline constexpr int kRareEvent = 25; // high for 2 us once every 10 ms of board time
+inline constexpr int kRareEvent = 25; // high for 2 us once every 8 ms of board time
 } // namespace probe
 
 inline constexpr std::uint64_t kCounterStepNs = 10;
@@ -40,10 +40,12 @@ inline constexpr std::uint8_t kI2cAddress = 0x50;
 inline constexpr std::uint8_t kI2cBytes[2] = {0x10, 0x42};
 inline constexpr std::uint64_t kI2cBitNs = 10'000;
 inline constexpr std::uint64_t kPwmPeriodNs = 10'000;
-// The rare event: high from 7 ms into every 10 ms for 2 us. A capture at 10MHz (3.3 ms)
-// holds it about one time in three, one at 100MHz (0.33 ms) about one time in thirty.
-inline constexpr std::uint64_t kRareEventPeriodNs = 10'000'000;
-inline constexpr std::uint64_t kRareEventAtNs = 7'000'000;
+// The rare event: high from 5 ms into every 8 ms for 2 us; 8 ms divides the 2.048 s in
+// which the other signals repeat, so the board's whole pattern still does. A capture at
+// 10MHz (3.3 ms) holds it about two times in five, one at 100MHz (0.33 ms) about one time
+// in twenty-four.
+inline constexpr std::uint64_t kRareEventPeriodNs = 8'000'000;
+inline constexpr std::uint64_t kRareEventAtNs = 5'000'000;
 inline constexpr std::uint64_t kRareEventWidthNs = 2'000;
 
 // All 32 probes at board time `ns` (bit p = probe p).

@@ -246,7 +246,15 @@ TEST(RealLibusb, ConnectWithReloadAndCaptureGiveTheSamplesOfTheSimDriver) {
     const Capture& viaSim = sim.capture;
     EXPECT_EQ(viaUsb.settings.unfilledPairs, 8189);
     EXPECT_EQ(viaUsb.settings.unfilledPairs, viaSim.settings.unfilledPairs);
-    EXPECT_TRUE(viaUsb.samples == viaSim.samples) << "the two paths differ";
+    const auto firstDifference = [&] {
+        for (std::size_t i = 0; i < viaUsb.samples.size(); ++i) {
+            if (viaUsb.samples[i] != viaSim.samples[i]) {
+                return static_cast<long>(i / 4);
+            }
+        }
+        return -1L;
+    };
+    EXPECT_EQ(firstDifference(), -1) << "the two paths differ from this sample on";
     const auto& memory = bed.board().logic().memory();
     for (std::size_t i = 16378; i < kLogicSamples; ++i) {
         std::uint32_t sample = 0;
@@ -680,8 +688,8 @@ TEST(RealLibusbCli, FailuresAreReportedNotWaitedOut) {
          {"reading it out of board instance 0 failed or came back short", "nothing was saved"}},
         {"unplugged while waiting: no status query answered",
          {K::BulkOut, 1, T::Unplug},
-         {"no capture completed within 1 s", "answered none of the", "LIBUSB_ERROR_NO_DEVICE",
-          "(unplugged?)"}},
+         {"status queries in a row got no answer", "left the bus", "LIBUSB_ERROR_NO_DEVICE",
+          "nothing was saved"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
