@@ -32,11 +32,14 @@ AddDecoderDlg::AddDecoderDlg(std::vector<analysis::DecoderInfo> decoders,
                              std::vector<std::string> signalNames, QWidget* parent)
     : QDialog(parent), signalNames_(std::move(signalNames)) {
     setWindowTitle(tr("Add decoder"));
-    // Only decoders that read probes can sit at the bottom of a stack.
+    // Only decoders that read probes can sit at the bottom of a stack; the others can go on
+    // top of one.
     for (auto& decoder : decoders) {
         if (std::find(decoder.inputs.begin(), decoder.inputs.end(), "logic") !=
             decoder.inputs.end()) {
             decoders_.push_back(std::move(decoder));
+        } else {
+            uppers_.push_back(std::move(decoder));
         }
     }
     auto* layout = new QVBoxLayout(this);
@@ -45,6 +48,11 @@ AddDecoderDlg::AddDecoderDlg(std::vector<analysis::DecoderInfo> decoders,
         decoderList_->addItem(Q(decoder.id + "  (" + decoder.longname + ")"));
     }
     layout->addWidget(decoderList_);
+    auto* stackRow = new QFormLayout;
+    upperList_ = new QComboBox(this);
+    upperList_->setToolTip(tr("A decoder that reads what this one decodes, stacked on it"));
+    stackRow->addRow(tr("Stacked decoder"), upperList_);
+    layout->addLayout(stackRow);
     auto* channels = new QGroupBox(tr("Channels"), this);
     channelForm_ = new QFormLayout(channels);
     layout->addWidget(channels);
@@ -84,6 +92,20 @@ void AddDecoderDlg::ShowDecoder(int index) {
         return;
     }
     const auto& decoder = decoders_[static_cast<std::size_t>(index)];
+    upperList_->clear();
+    upperList_->addItem(tr("(none)"));
+    upperChoices_.clear();
+    for (std::size_t u = 0; u < uppers_.size(); ++u) {
+        const auto& inputs = uppers_[u].inputs;
+        const bool reads = std::any_of(
+            decoder.outputs.begin(), decoder.outputs.end(), [&](const std::string& out) {
+                return std::find(inputs.begin(), inputs.end(), out) != inputs.end();
+            });
+        if (reads) {
+            upperChoices_.push_back(u);
+            upperList_->addItem(Q(uppers_[u].id + "  (" + uppers_[u].longname + ")"));
+        }
+    }
     const auto guess = GuessChannels(decoder, signalNames_);
     const std::size_t required = decoder.channels.size();
     for (std::size_t c = 0; c < guess.size(); ++c) {
@@ -150,7 +172,11 @@ std::string AddDecoderDlg::Stack() const {
             options.emplace_back(optionEditors_[i].first, value);
         }
     }
-    return StackText(decoder.id, channels, options);
+    std::string stack = StackText(decoder.id, channels, options);
+    if (const int upper = upperList_->currentIndex(); upper > 0) {
+        stack += "," + uppers_[upperChoices_[static_cast<std::size_t>(upper - 1)]].id;
+    }
+    return stack;
 }
 
 } // namespace pulsara

@@ -195,6 +195,10 @@ void AnalysisViewWidget::mouseReleaseEvent(QMouseEvent* event) {
         const bool b =
             dragButton_ == Qt::RightButton || (event->modifiers() & Qt::ShiftModifier) != 0;
         PlaceCursor(b, pressAt_);
+        const AnalysisHit hit = HitTest(scene(), layout(), {pressAt_.x(), pressAt_.y()});
+        if (hit.area == AnalysisArea::Rows) {
+            emit clicked(hit.row, hit.sample);
+        }
     }
     drag_ = Drag::None;
     event->accept();

@@ -5,6 +5,7 @@
 #include "app/add_decoder_dlg.h"
 #include "app/analysis_view_widget.h"
 #include "app/capture_until_dlg.h"
+#include "app/decoded_table.h"
 #include "app/decoder_runner.h"
 #include "app/search_bar.h"
 #include "app/viewer_dlg.h"
@@ -42,6 +43,22 @@ QString Hint() {
                             "+ - 0 Home End T   Ctrl+F: find, F3 / Shift+F3");
 }
 
+// The view moved so that samples first..last stand in it, centred and big enough to see.
+TimeWindow WindowShowing(TimeWindow window, int first, int last) {
+    const double length = last + 1.0 - first;
+    const double centre = first + length / 2;
+    if (length > 0.8 * window.Span()) {
+        // Wider than most of the view: shown whole, with a margin.
+        return ShowSamples(window.width, first - 0.1 * length, last + 1.0 + 0.1 * length);
+    }
+    if (window.Span() > kSampleCount / 4.0) {
+        // Zoomed far out a match is a hairline: come close enough to see it.
+        const double half = std::max(10 * length, 100.0);
+        return ShowSamples(window.width, centre - half, centre + half);
+    }
+    return CentreOn(window, centre);
+}
+
 } // namespace
 
 struct CAnalysisWnd::UntilRun {
@@ -75,7 +92,10 @@ CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
     auto* removeDecoders = new QPushButton(tr("Remove decoders"), this);
     auto* captureUntil = new QPushButton(tr("Capture until..."), this);
     captureUntil->setToolTip(tr("Capture again and again until a capture holds a match"));
-    for (QPushButton* button : {addDecoder, removeDecoders, captureUntil}) {
+    auto* tableButton = new QPushButton(tr("Decoded table"), this);
+    tableButton->setCheckable(true);
+    tableButton->setToolTip(tr("Every annotation of the decoders, with times (Ctrl+D)"));
+    for (QPushButton* button : {addDecoder, removeDecoders, tableButton, captureUntil}) {
         button->setFocusPolicy(Qt::NoFocus);
         button->setAutoDefault(false);
         tools->addWidget(button);
@@ -102,6 +122,11 @@ CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
     middle->addWidget(rowBar_);
     middle->addWidget(results_);
     top->addLayout(middle, 1);
+
+    table_ = new DecodedTable(this);
+    table_->setMinimumHeight(160);
+    table_->hide();
+    top->addWidget(table_);
 
     status_ = new QLabel(this);
     status_->setTextFormat(Qt::PlainText);
@@ -143,6 +168,20 @@ CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
         }
     });
     connect(search_, &SearchBar::currentChanged, this, &CAnalysisWnd::ShowMatch);
+
+    connect(tableButton, &QPushButton::toggled, table_, &QWidget::setVisible);
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_D), this), &QShortcut::activated,
+            tableButton, &QPushButton::toggle);
+    connect(runner_, &DecoderRunner::annotationsDecoded, this,
+            [this](const std::vector<analysis::Annotation>& annotations) {
+                table_->setAnnotations(annotations, capture_.settings);
+            });
+    connect(table_, &DecodedTable::annotationChosen, this, &CAnalysisWnd::ShowAnnotation);
+    connect(view_, &AnalysisViewWidget::clicked, this, [this](int row, double sample) {
+        if (const AnnotationBox* box = BoxAt(row, sample)) {
+            table_->selectAnnotation(box->first, box->end);
+        }
+    });
 
     view_->setData(&capture_, &changes_, decoderRows_);
     resize(1000, 560);
@@ -267,26 +306,44 @@ void CAnalysisWnd::ShowSearch() {
     search_->detailEdit().selectAll();
 }
 
+void CAnalysisWnd::ShowAnnotation(int first, int end) {
+    const int last = std::max(first, end - 1);
+    view_->setWindow(WindowShowing(view_->window(), first, last));
+    annotationMark_ = {first, last};
+    view_->setSearchMarks(std::span(&annotationMark_, 1), 0);
+    table_->selectAnnotation(first, end);
+}
+
+const AnnotationBox* CAnalysisWnd::BoxAt(int row, double sample) const {
+    const int channelRows = std::clamp(capture_.channels.rowCount, 0, kMaxRows);
+    const int decoderRow = row - channelRows;
+    if (decoderRow < 0 || decoderRow >= static_cast<int>(decoderRows_.size())) {
+        return nullptr;
+    }
+    const auto& boxes = decoderRows_[static_cast<std::size_t>(decoderRow)].boxes;
+    const int s = static_cast<int>(std::floor(sample));
+    // Boxes are in order of their first sample.
+    auto it = std::upper_bound(boxes.begin(), boxes.end(), s,
+                               [](int at, const AnnotationBox& b) { return at < b.first; });
+    while (it != boxes.begin()) {
+        --it;
+        if (s < std::max(it->end, it->first + 1)) {
+            return &*it;
+        }
+        if (boxes.end() - it > 64) {
+            break; // boxes far before do not reach this far
+        }
+    }
+    return nullptr;
+}
+
 void CAnalysisWnd::ShowMatch(int index) {
     const auto& marks = search_->marks();
     if (index < 0 || static_cast<std::size_t>(index) >= marks.size()) {
         return;
     }
     const SearchMark& m = marks[static_cast<std::size_t>(index)];
-    TimeWindow window = view_->window();
-    const double length = m.end + 1.0 - m.start;
-    const double centre = m.start + length / 2;
-    if (length > 0.8 * window.Span()) {
-        // Wider than most of the view: shown whole, with a margin.
-        window = ShowSamples(window.width, m.start - 0.1 * length, m.end + 1.0 + 0.1 * length);
-    } else if (window.Span() > kSampleCount / 4.0) {
-        // Zoomed far out a match is a hairline: come close enough to see it.
-        const double half = std::max(10 * length, 100.0);
-        window = ShowSamples(window.width, centre - half, centre + half);
-    } else {
-        window = CentreOn(window, centre);
-    }
-    view_->setWindow(window);
+    view_->setWindow(WindowShowing(view_->window(), m.start, m.end));
     view_->setSearchMarks(marks, index);
     status_->setText(search_->countLabel().text());
 }
@@ -351,9 +408,15 @@ void CAnalysisWnd::UpdateCursorText() {
 void CAnalysisWnd::OnHover(int row, double sample) {
     const int channelRows = std::clamp(capture_.channels.rowCount, 0, kMaxRows);
     if (row < 0 || row >= channelRows) {
-        // What the last channel row said does not hold here.
+        // What the last channel row said does not hold here; a decoder's box shows its
+        // longest text, which the box itself may have to cut.
         status_->setText(Hint());
-        QToolTip::hideText();
+        const AnnotationBox* box = BoxAt(row, sample);
+        if (box != nullptr && !box->texts.empty()) {
+            QToolTip::showText(QCursor::pos(), QString::fromStdString(box->texts.front()), view_);
+        } else {
+            QToolTip::hideText();
+        }
         return;
     }
     const auto& channel = capture_.channels.rows[static_cast<std::size_t>(row)];

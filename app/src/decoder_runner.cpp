@@ -13,11 +13,17 @@ AnnotationRow ErrorRow(const std::string& stack, const std::string& error) {
     return {decoder, {}, decoder + ": " + error, true};
 }
 
-std::vector<AnnotationRow> DecodeAll(const Capture& capture, const std::vector<std::string>& stacks,
-                                     const analysis::NameDecoder& decodeName,
-                                     const std::atomic<bool>& cancel) {
+struct Decoded {
     std::vector<AnnotationRow> rows;
-    for (const auto& stack : stacks) {
+    std::vector<analysis::Annotation> annotations; // every stack's, in stack order
+};
+
+Decoded DecodeAll(const Capture& capture, const std::vector<std::string>& stacks,
+                  const analysis::NameDecoder& decodeName, const std::atomic<bool>& cancel) {
+    Decoded decoded;
+    auto& rows = decoded.rows;
+    for (std::size_t i = 0; i < stacks.size(); ++i) {
+        const std::string& stack = stacks[i];
         const auto plan = analysis::PlanDecode(capture, {{stack}, std::nullopt, decodeName});
         if (!plan) {
             rows.push_back(ErrorRow(stack, plan.error()));
@@ -30,6 +36,9 @@ std::vector<AnnotationRow> DecodeAll(const Capture& capture, const std::vector<s
         if (result.status == analysis::DecodeStatus::Cancelled) {
             return {};
         }
+        for (auto& a : annotations) {
+            a.stack = static_cast<int>(i);
+        }
         if (result.status == analysis::DecodeStatus::Failed) {
             rows.push_back(ErrorRow(stack, result.error));
             continue;
@@ -39,8 +48,11 @@ std::vector<AnnotationRow> DecodeAll(const Capture& capture, const std::vector<s
             laidOut.push_back({stack.substr(0, stack.find(':')), {}, "no annotations", false});
         }
         rows.insert(rows.end(), laidOut.begin(), laidOut.end());
+        decoded.annotations.insert(decoded.annotations.end(),
+                                   std::make_move_iterator(annotations.begin()),
+                                   std::make_move_iterator(annotations.end()));
     }
-    return rows;
+    return decoded;
 }
 
 } // namespace
@@ -70,6 +82,7 @@ void DecoderRunner::Start(const Capture& capture, std::vector<std::string> stack
                           analysis::NameDecoder decodeName) {
     Cancel();
     if (stacks.empty()) {
+        emit annotationsDecoded({});
         emit finished({});
         return;
     }
@@ -80,19 +93,20 @@ void DecoderRunner::Start(const Capture& capture, std::vector<std::string> stack
     worker_ =
         std::thread([this, copy, stacks = std::move(stacks), decodeName = std::move(decodeName),
                      cancel = cancel_, generation = generation_] {
-            auto rows = DecodeAll(*copy, stacks, decodeName, *cancel);
+            auto decoded = DecodeAll(*copy, stacks, decodeName, *cancel);
             if (cancel->load()) {
                 return;
             }
             QMetaObject::invokeMethod(
                 this,
-                [this, generation, rows = std::move(rows)] {
+                [this, generation, decoded = std::move(decoded)] {
                     if (generation != generation_) {
                         return; // superseded by a later start
                     }
                     Join();
                     busy_ = false;
-                    emit finished(rows);
+                    emit annotationsDecoded(decoded.annotations);
+                    emit finished(decoded.rows);
                 },
                 Qt::QueuedConnection);
         });

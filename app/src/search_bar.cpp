@@ -296,8 +296,8 @@ std::string SearchBar::State() const {
         return {};
     }
     return QStringList{QString::number(kind_->currentIndex()), signal_->currentText(),
-                       detail_->text(), regex_->isChecked() ? QStringLiteral("1")
-                                                            : QStringLiteral("0")}
+                       detail_->text(),
+                       regex_->isChecked() ? QStringLiteral("1") : QStringLiteral("0")}
         .join(QLatin1Char('\t'))
         .toStdString();
 }

@@ -1,6 +1,7 @@
 // pulsara-cli decode: protocol decoders from libsigrokdecode over a capture, printing the
 // annotations in sigrok-cli's --protocol-decoder-samplenum form, or as JSON.
 
+#include "analysis/annotation_export.h"
 #include "analysis/annotation_filter.h"
 #include "analysis/decode.h"
 #include "capture/capture_files.h"
@@ -8,7 +9,6 @@
 #include "cli/commands.h"
 #include "cli/startup.h"
 #include "text_codec.h"
-#include "view/ruler.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -174,69 +174,7 @@ void PrintLine(std::ostream& out, const Annotation& a) {
 }
 
 void PrintJson(std::ostream& out, const Annotation& a) {
-    out << Dump({{"start", a.start},
-                 {"end", a.end},
-                 {"instance", a.instance},
-                 {"decoder", a.decoder},
-                 {"class", a.className},
-                 {"row", a.row ? Json(*a.row) : Json(nullptr)},
-                 {"texts", a.texts}})
-        << '\n';
-}
-
-// RFC 4180: a field with a comma, a quote or a line break is quoted, its quotes doubled.
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
-        return text;
-    }
-    std::string quoted = "\"";
-    for (const char c : text) {
-        quoted += c;
-        if (c == '"') {
-            quoted += '"';
-        }
-    }
-    return quoted + '"';
-}
-
-// Seconds from the trigger sample as a plain decimal (no exponent), to the nanosecond
-// and below: "-0.00000024", "0.0015".
-std::string SecondsText(std::int64_t samplesFromTrigger, std::uint64_t samplerate) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.12f",
-                  static_cast<double>(samplesFromTrigger) / static_cast<double>(samplerate));
-    std::string out = text;
-    while (out.ends_with('0')) {
-        out.pop_back();
-    }
-    if (out.ends_with('.')) {
-        out.pop_back();
-    }
-    return out == "-0" ? "0" : out;
-}
-
-// The time columns of a CSV line: from the trigger sample, empty when there is no
-// trigger sample or no rate to count time with.
-struct CsvClock {
-    std::optional<std::int32_t> triggerSample;
-    std::uint64_t samplerate = 0;
-
-    [[nodiscard]] std::string At(std::uint64_t sample) const {
-        if (!triggerSample || samplerate == 0) {
-            return {};
-        }
-        return SecondsText(static_cast<std::int64_t>(sample) - *triggerSample, samplerate);
-    }
-};
-
-constexpr std::string_view kCsvHeader =
-    "start_sample,end_sample,start_s,end_s,decoder,class,row,text\r\n";
-
-void PrintCsv(std::ostream& out, const Annotation& a, const CsvClock& clock) {
-    out << a.start << ',' << a.end << ',' << clock.At(a.start) << ',' << clock.At(a.end) << ','
-        << CsvField(a.decoder) << ',' << CsvField(a.className) << ','
-        << CsvField(a.row.value_or("")) << ','
-        << CsvField(a.texts.empty() ? std::string() : a.texts.front()) << "\r\n";
+    out << analysis::AnnotationJsonLine(a) << '\n';
 }
 
 void Decode(const DecodeOptions& options, CommandContext& context) {
@@ -268,13 +206,13 @@ void Decode(const DecodeOptions& options, CommandContext& context) {
         context.exitCode = 1;
         return;
     }
-    const CsvClock clock{TriggerSample(capture->settings.triggerPosition), plan->samplerate};
+    const auto clock = analysis::ClockFor(capture->settings, plan->samplerate);
     if (options.csv) {
-        context.out << kCsvHeader;
+        context.out << analysis::kAnnotationCsvHeader;
     }
     const auto print = [&](const Annotation& a) {
         if (options.csv) {
-            PrintCsv(context.out, a, clock);
+            context.out << analysis::AnnotationCsvLine(a, clock);
         } else if (options.json) {
             PrintJson(context.out, a);
         } else {

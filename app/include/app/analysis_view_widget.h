@@ -45,6 +45,8 @@ signals:
     void cursorsChanged();
     // The pointer is over row `row` (-1: no row) at sample position `sample`.
     void hovered(int row, double sample);
+    // A click (not a drag) on row `row` at sample position `sample`.
+    void clicked(int row, double sample);
     // The widget's size changed: the number of rows that fit may have too.
     void resized();
 

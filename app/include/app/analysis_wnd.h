@@ -22,6 +22,7 @@ class QScrollBar;
 namespace pulsara {
 
 class AnalysisViewWidget;
+class DecodedTable;
 class CaptureUntilDlg;
 class DecoderRunner;
 class SearchBar;
@@ -60,6 +61,10 @@ public:
     [[nodiscard]] QScrollBar& rowBar() const { return *rowBar_; }
     [[nodiscard]] int captureUpdates() const { return captureUpdates_; }
     [[nodiscard]] SearchBar& searchBar() const { return *search_; }
+    // The decoded data table (Ctrl+D shows and hides it).
+    [[nodiscard]] DecodedTable& decodedTable() const { return *table_; }
+    // The annotation samples first..end-1 centred and marked, and selected in the table.
+    void ShowAnnotation(int first, int end);
     [[nodiscard]] QListWidget& resultList() const { return *results_; }
 
     // "Capture until...": the dialog, filled in from the search bar.
@@ -96,6 +101,10 @@ private:
     QLabel* status_ = nullptr;
     QLabel* cursorText_ = nullptr;
     SearchBar* search_ = nullptr;
+    DecodedTable* table_ = nullptr;
+    SearchMark annotationMark_; // the annotation chosen in the table, marked in the view
+    // The decoder box under the pointer's row and sample, or null.
+    [[nodiscard]] const AnnotationBox* BoxAt(int row, double sample) const;
     QListWidget* results_ = nullptr;
     struct UntilRun;
     std::unique_ptr<UntilRun> until_;

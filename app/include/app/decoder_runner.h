@@ -3,6 +3,7 @@
 // so the window stays responsive and a new capture can arrive meanwhile. Starting again
 // cancels the run in progress; results of a cancelled or superseded run are dropped.
 
+#include "analysis/decode.h"
 #include "analysis/signal.h"
 #include "capture/capture.h"
 #include "view/analysis_scene.h"
@@ -32,6 +33,9 @@ public:
 signals:
     // The rows of every stack, in order; a stack that failed has one row with its error.
     void finished(const std::vector<pulsara::AnnotationRow>& rows);
+    // Every annotation of the run, stack by stack (Annotation::stack counts the stacks),
+    // just before `finished`.
+    void annotationsDecoded(const std::vector<pulsara::analysis::Annotation>& annotations);
 
 private:
     void Join();
