@@ -1,0 +1,165 @@
+#include "analysis/compare.h"
+
+#include "capture/samples.h"
+
+#include <algorithm>
+#include <array>
+
+namespace pulsara::analysis {
+namespace {
+
+// Where the capture logic puts the trigger sample for TOP, CENTER and LAST.
+constexpr std::array<int, 3> kTriggerSamples = {24, 16378, 32728};
+
+std::uint32_t ProbeMask(const ChannelRow& row) {
+    std::uint32_t mask = 0;
+    const int count = std::clamp(row.probeCount, 0, kMaxProbesPerRow);
+    for (int j = 0; j < count; ++j) {
+        const int probe = row.probes[static_cast<std::size_t>(j)];
+        if (probe <= 31) {
+            mask |= 1U << probe;
+        }
+    }
+    return mask;
+}
+
+} // namespace
+
+std::optional<int> TriggerSample(const CaptureSettings& settings) {
+    if (settings.triggerPosition < 0 ||
+        settings.triggerPosition >= static_cast<std::int32_t>(kTriggerSamples.size())) {
+        return std::nullopt;
+    }
+    return kTriggerSamples[static_cast<std::size_t>(settings.triggerPosition)];
+}
+
+Result<Overlap> AlignCaptures(const CaptureSettings& a, const CaptureSettings& b,
+                              Alignment alignment) {
+    Overlap overlap;
+    if (alignment == Alignment::Trigger) {
+        const auto ta = TriggerSample(a);
+        const auto tb = TriggerSample(b);
+        if (!ta || !tb) {
+            return Result<Overlap>::Fail(
+                std::string("the ") + (!ta ? "first" : "second") +
+                " capture's trigger position (" +
+                std::to_string(!ta ? a.triggerPosition : b.triggerPosition) +
+                ") is none of TOP, CENTER and LAST, so there is no trigger to align at; "
+                "align at the start instead");
+        }
+        overlap.offset = *tb - *ta;
+    }
+    // s in a and s + offset in b must both be captured samples.
+    overlap.first = std::max(FirstCapturedSample(a), FirstCapturedSample(b) - overlap.offset);
+    overlap.last = std::min(kSampleCount - 1, kSampleCount - 1 - overlap.offset);
+    return overlap;
+}
+
+std::vector<CompareTarget> RowTargets(const ChannelTable& channels,
+                                      const NameDecoder& decodeName) {
+    std::vector<CompareTarget> targets;
+    const int rows = std::clamp(channels.rowCount, 0, kMaxRows);
+    for (int r = 0; r < rows; ++r) {
+        const auto& row = channels.rows[static_cast<std::size_t>(r)];
+        if (const auto mask = ProbeMask(row); mask != 0) {
+            targets.push_back({RowName(row, decodeName), mask});
+        }
+    }
+    return targets;
+}
+
+Result<CompareTarget> ResolveTarget(const ChannelTable& channels, std::string_view text,
+                                    const NameDecoder& decodeName) {
+    const int rows = std::clamp(channels.rowCount, 0, kMaxRows);
+    for (int r = 0; r < rows; ++r) {
+        const auto& row = channels.rows[static_cast<std::size_t>(r)];
+        if (row.probeCount > 1 && (RowName(row) == text || RowName(row, decodeName) == text)) {
+            return CompareTarget{std::string(text), ProbeMask(row)};
+        }
+    }
+    auto signal = ResolveSignal(channels, text, decodeName);
+    if (!signal) {
+        return Result<CompareTarget>::Fail(signal.error());
+    }
+    return CompareTarget{signal->name, 1U << signal->probe};
+}
+
+bool Comparison::differs() const {
+    return std::any_of(targets.begin(), targets.end(),
+                       [](const TargetDifference& t) { return t.samples > 0; });
+}
+
+std::vector<std::uint32_t> DifferenceWords(const SampleMemory& a, const SampleMemory& b,
+                                           const Overlap& overlap) {
+    std::vector<std::uint32_t> words(static_cast<std::size_t>(overlap.size()));
+    for (int s = overlap.first; s <= overlap.last; ++s) {
+        words[static_cast<std::size_t>(s - overlap.first)] =
+            SampleWord(a, s) ^ SampleWord(b, s + overlap.offset);
+    }
+    return words;
+}
+
+Comparison CompareOver(const SampleMemory& a, const SampleMemory& b, const Overlap& overlap,
+                       std::span<const CompareTarget> targets) {
+    const auto words = DifferenceWords(a, b, overlap);
+    // Most samples of two similar captures agree: walk only those that do not.
+    std::vector<int> differing;
+    std::uint32_t any = 0;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (words[i] != 0) {
+            differing.push_back(static_cast<int>(i));
+            any |= words[i];
+        }
+    }
+    Comparison comparison{overlap, {}};
+    comparison.targets.reserve(targets.size());
+    for (const auto& target : targets) {
+        TargetDifference result{target, 0, {}};
+        if ((any & target.probes) != 0) {
+            for (const int i : differing) {
+                if ((words[static_cast<std::size_t>(i)] & target.probes) == 0) {
+                    continue;
+                }
+                const int s = overlap.first + i;
+                ++result.samples;
+                if (!result.spans.empty() && result.spans.back().last == s - 1) {
+                    result.spans.back().last = s;
+                } else {
+                    result.spans.push_back({s, s});
+                }
+            }
+        }
+        comparison.targets.push_back(std::move(result));
+    }
+    return comparison;
+}
+
+Result<Comparison> CompareCaptures(const Capture& a, const Capture& b,
+                                   std::span<const CompareTarget> targets, Alignment alignment) {
+    const auto overlap = AlignCaptures(a.settings, b.settings, alignment);
+    if (!overlap) {
+        return Result<Comparison>::Fail(overlap.error());
+    }
+    return CompareOver(a.samples, b.samples, *overlap, targets);
+}
+
+std::optional<int> NextDifference(const Comparison& comparison, int after, bool wrap) {
+    std::optional<int> next;
+    std::optional<int> first;
+    for (const auto& target : comparison.targets) {
+        const auto& spans = target.spans;
+        if (spans.empty()) {
+            continue;
+        }
+        first = std::min(first.value_or(spans.front().first), spans.front().first);
+        const auto it = std::upper_bound(
+            spans.begin(), spans.end(), after,
+            [](int value, const SampleSpan& span) { return value < span.first; });
+        if (it != spans.end()) {
+            next = std::min(next.value_or(it->first), it->first);
+        }
+    }
+    return next ? next : (wrap ? first : std::nullopt);
+}
+
+} // namespace pulsara::analysis
