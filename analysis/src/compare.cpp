@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 
 namespace pulsara::analysis {
 namespace {
@@ -102,30 +103,59 @@ std::vector<std::uint32_t> DifferenceWords(const SampleMemory& a, const SampleMe
 Comparison CompareOver(const SampleMemory& a, const SampleMemory& b, const Overlap& overlap,
                        std::span<const CompareTarget> targets) {
     const auto words = DifferenceWords(a, b, overlap);
-    // Most samples of two similar captures agree: walk only those that do not.
-    std::vector<int> differing;
+    // One bit plane per probe (bit i: differs at overlap sample i), so that a row is the OR
+    // of its probes' planes and its spans come from word-wide edge masks: two random
+    // captures differ in thousands of short spans a row, which a sample-by-sample walk
+    // pays for in branches.
+    const std::size_t planeWords = (words.size() + 63) / 64;
+    std::array<std::vector<std::uint64_t>, 32> planes;
     std::uint32_t any = 0;
     for (std::size_t i = 0; i < words.size(); ++i) {
-        if (words[i] != 0) {
-            differing.push_back(static_cast<int>(i));
-            any |= words[i];
+        for (std::uint32_t x = words[i]; x != 0; x &= x - 1) {
+            auto& plane = planes[static_cast<std::size_t>(std::countr_zero(x))];
+            if (plane.empty()) {
+                plane.resize(planeWords);
+            }
+            plane[i / 64] |= std::uint64_t{1} << (i % 64);
         }
+        any |= words[i];
     }
     Comparison comparison{overlap, {}};
     comparison.targets.reserve(targets.size());
+    std::vector<std::uint64_t> row(planeWords);
     for (const auto& target : targets) {
         TargetDifference result{target, 0, {}};
-        if ((any & target.probes) != 0) {
-            for (const int i : differing) {
-                if ((words[static_cast<std::size_t>(i)] & target.probes) == 0) {
-                    continue;
+        const std::uint32_t mask = target.probes & any;
+        if (mask != 0) {
+            std::fill(row.begin(), row.end(), 0);
+            for (std::uint32_t m = mask; m != 0; m &= m - 1) {
+                const auto& plane = planes[static_cast<std::size_t>(std::countr_zero(m))];
+                for (std::size_t w = 0; w < planeWords; ++w) {
+                    row[w] |= plane[w];
                 }
-                const int s = overlap.first + i;
-                ++result.samples;
-                if (!result.spans.empty() && result.spans.back().last == s - 1) {
-                    result.spans.back().last = s;
-                } else {
+            }
+            // A span starts where a set bit follows a clear one and ends where one precedes
+            // a clear one; starts and ends come in pairs, in order.
+            std::uint64_t carry = 0;
+            for (std::size_t w = 0; w < planeWords; ++w) {
+                const std::uint64_t bits = row[w];
+                result.samples += std::popcount(bits);
+                for (std::uint64_t starts = bits & ~((bits << 1) | carry); starts != 0;
+                     starts &= starts - 1) {
+                    const int s = overlap.first + static_cast<int>(w * 64) +
+                                  std::countr_zero(starts);
                     result.spans.push_back({s, s});
+                }
+                carry = bits >> 63;
+            }
+            std::size_t k = 0;
+            for (std::size_t w = 0; w < planeWords; ++w) {
+                const std::uint64_t bits = row[w];
+                const std::uint64_t next = w + 1 < planeWords ? (row[w + 1] & 1U) << 63 : 0;
+                for (std::uint64_t ends = bits & ~((bits >> 1) | next); ends != 0;
+                     ends &= ends - 1) {
+                    result.spans[k++].last = overlap.first + static_cast<int>(w * 64) +
+                                             std::countr_zero(ends);
                 }
             }
         }

@@ -9,7 +9,11 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <array>
+#include <charconv>
+#include <memory>
 #include <ostream>
+#include <string_view>
 
 namespace pulsara::cli {
 namespace {
@@ -35,13 +39,61 @@ std::vector<int> Probes(std::uint32_t mask) {
     return probes;
 }
 
-std::string Spans(const std::vector<analysis::SampleSpan>& spans) {
-    std::string text;
-    for (const auto& span : spans) {
-        text += (text.empty() ? "" : ", ") + std::to_string(span.first) + "-" +
-                std::to_string(span.last);
+// Two random captures differ in thousands of ranges a row, megabytes of lines: they go out
+// through one small buffer, formatted in place.
+class LineWriter {
+public:
+    explicit LineWriter(std::ostream& out) : out_(out) {}
+    LineWriter(const LineWriter&) = delete;
+    LineWriter& operator=(const LineWriter&) = delete;
+    ~LineWriter() { Flush(); }
+
+    void Text(std::string_view text) {
+        if (text.size() > buffer_.size() - used_) {
+            Flush();
+        }
+        if (text.size() > buffer_.size()) {
+            out_.write(text.data(), static_cast<std::streamsize>(text.size()));
+            return;
+        }
+        std::copy(text.begin(), text.end(), buffer_.begin() + static_cast<std::ptrdiff_t>(used_));
+        used_ += text.size();
     }
-    return text;
+    void Number(int value) {
+        if (buffer_.size() - used_ < 16) {
+            Flush();
+        }
+        char* at = buffer_.data() + used_;
+        used_ = static_cast<std::size_t>(std::to_chars(at, at + 16, value).ptr - buffer_.data());
+    }
+    void Flush() {
+        out_.write(buffer_.data(), static_cast<std::streamsize>(used_));
+        used_ = 0;
+    }
+
+private:
+    std::ostream& out_;
+    std::array<char, 65536> buffer_{};
+    std::size_t used_ = 0;
+};
+
+void PrintLines(std::ostream& out, const analysis::Comparison& comparison) {
+    auto writer = std::make_unique<LineWriter>(out);
+    for (const auto& t : comparison.targets) {
+        writer->Text(t.target.name);
+        writer->Text(": ");
+        writer->Number(t.samples);
+        writer->Text(" samples differ");
+        std::string_view separator = ": ";
+        for (const auto& span : t.spans) {
+            writer->Text(separator);
+            separator = ", ";
+            writer->Number(span.first);
+            writer->Text("-");
+            writer->Number(span.last);
+        }
+        writer->Text("\n");
+    }
 }
 
 void PrintJson(std::ostream& out, const DiffOptions& options,
@@ -117,13 +169,7 @@ void RunDiff(const DiffOptions& options, CommandContext& context) {
     if (options.json) {
         PrintJson(context.out, options, *comparison);
     } else {
-        for (const auto& t : comparison->targets) {
-            context.out << t.target.name << ": " << t.samples << " samples differ";
-            if (!t.spans.empty()) {
-                context.out << ": " << Spans(t.spans);
-            }
-            context.out << "\n";
-        }
+        PrintLines(context.out, *comparison);
     }
     context.exitCode = comparison->differs() ? 1 : 0;
 }
