@@ -5,6 +5,7 @@
 #include "app/add_decoder_dlg.h"
 #include "app/analysis_view_widget.h"
 #include "app/decoder_runner.h"
+#include "app/history_panel.h"
 #include "view/cursors.h"
 #include "view/hover_text.h"
 #include "view/qt_canvas.h"
@@ -31,7 +32,8 @@ std::string NameAsText(std::string_view bytes) {
 } // namespace
 
 CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
-    : QWidget(parent, Qt::Window), capture_(capture), changes_(capture.samples) {
+    : QWidget(parent, Qt::Window), live_(capture), shown_(std::make_unique<Capture>(capture)),
+      capture_(*shown_), changes_(capture.samples) {
     setWindowTitle(QStringLiteral("pulsara analysis"));
     setAttribute(Qt::WA_DeleteOnClose, false);
 
@@ -70,6 +72,8 @@ CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
     rowBar_->setFocusPolicy(Qt::NoFocus);
     middle->addWidget(view_, 1);
     middle->addWidget(rowBar_);
+    SetUpHistory();
+    middle->addWidget(history_);
     top->addLayout(middle, 1);
 
     status_ = new QLabel(this);
@@ -102,11 +106,13 @@ CAnalysisWnd::~CAnalysisWnd() = default;
 
 void CAnalysisWnd::OnCaptureChanged() {
     ++captureUpdates_;
+    *shown_ = live_;
     changes_ = ChangeTable(capture_.samples);
     view_->setData(&capture_, &changes_, decoderRows_);
     view_->showAll();
     UpdateRowBar();
     UpdateCursorText();
+    CompareShown();
     view_->update();
     Decode();
 }

@@ -2,6 +2,7 @@
 
 #include "app/about_dlg.h"
 #include "app/analysis_wnd.h"
+#include "app/history_panel.h"
 #include "app/dialog_units.h"
 #include "app/view_frame.h"
 #include "app/viewer_services.h"
@@ -345,6 +346,7 @@ void CViewerDlg::OnTimer() {
         startButton().setText(QStringLiteral("START"));
         ShowStatus({});
         emit captureChanged();
+        emit captureCompleted();
         break;
     case PollResult::ReadOutFailed:
         startButton().setText(QStringLiteral("START"));
@@ -446,6 +448,10 @@ void CViewerDlg::OnAnalysis() {
         // A child window, so the modal main window lets it take input; it lives as long.
         analysis_ = new CAnalysisWnd(capture_, this);
         connect(this, &CViewerDlg::captureChanged, analysis_, &CAnalysisWnd::OnCaptureChanged);
+        connect(this, &CViewerDlg::captureCompleted, analysis_,
+                &CAnalysisWnd::OnCaptureCompleted);
+        analysis_->historyPanel().SetCaptureControl(
+            {[this] { OnStartStop(); }, [this] { return cycle_.captureArmed != 0; }});
     }
     analysis_->show();
     analysis_->raise();

@@ -5,6 +5,7 @@
 int RunStartupTests(int argc, char** argv);
 int RunViewerTests(int argc, char** argv);
 int RunAnalysisTests(int argc, char** argv);
+int RunAnalysisHistoryTests(int argc, char** argv);
 int RunViewerFaultsTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
     failures += RunStartupTests(argc, argv);
     failures += RunViewerTests(argc, argv);
     failures += RunAnalysisTests(argc, argv);
+    failures += RunAnalysisHistoryTests(argc, argv);
 #if PULSARA_FAULT_TESTS
     failures += RunViewerFaultsTests(argc, argv);
 #endif

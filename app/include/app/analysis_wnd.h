@@ -21,6 +21,7 @@ namespace pulsara {
 
 class AnalysisViewWidget;
 class DecoderRunner;
+class HistoryPanel;
 
 class CAnalysisWnd final : public QWidget {
     Q_OBJECT
@@ -34,6 +35,11 @@ public:
     void AddDecoder(const std::string& stack);
     void RemoveDecoders();
     void OnAddDecoder();
+    // A capture completed in the main window (not a load): it joins the history.
+    void OnCaptureCompleted();
+    // Centres the view on the next range where the capture shown differs from the
+    // pinned reference (round to the first).
+    void OnNextDifference();
 
     [[nodiscard]] const std::vector<std::string>& decoderStacks() const { return stacks_; }
     [[nodiscard]] const std::vector<AnnotationRow>& decoderRows() const { return decoderRows_; }
@@ -44,6 +50,9 @@ public:
     [[nodiscard]] QLabel& cursorLine() const { return *cursorText_; }
     [[nodiscard]] QScrollBar& rowBar() const { return *rowBar_; }
     [[nodiscard]] int captureUpdates() const { return captureUpdates_; }
+    [[nodiscard]] HistoryPanel& historyPanel() const { return *history_; }
+    // The capture drawn: the live one, or the history's entry shown.
+    [[nodiscard]] const Capture& shownCapture() const { return capture_; }
 
 private:
     void OnHover(int row, double sample);
@@ -51,7 +60,14 @@ private:
     void UpdateRowBar();
     void Decode();
     void OnDecoded(const std::vector<AnnotationRow>& rows);
+    // Repeat, history and comparison (analysis_wnd_history.cpp).
+    void SetUpHistory();
+    void ShowHistoryCapture(const Capture* capture);
+    void CompareShown();
 
+    // What is drawn is a copy, so a history entry can be shown in place of the live capture.
+    const Capture& live_;
+    std::unique_ptr<Capture> shown_;
     const Capture& capture_;
     ChangeTable changes_;
     std::vector<std::string> stacks_;
@@ -62,6 +78,7 @@ private:
     QLabel* status_ = nullptr;
     QLabel* cursorText_ = nullptr;
     int captureUpdates_ = 0;
+    HistoryPanel* history_ = nullptr;
 };
 
 } // namespace pulsara
