@@ -8,30 +8,39 @@ namespace {
 
 constexpr int kBarHeight = 3;
 
-// Spans in pixel columns of `window`, merged where they touch, as FillRects from y0 to y1.
-void MarkSpans(Canvas& canvas, const std::vector<analysis::SampleSpan>& spans,
-               const TimeWindow& window, int left, int y0, int y1) {
+// Marks the pixel columns of `window` that hold a span.
+void MarkSpans(std::vector<std::uint8_t>& columns, const std::vector<analysis::SampleSpan>& spans,
+               const TimeWindow& window) {
     const double last = window.first + window.Span();
     auto it = std::lower_bound(spans.begin(), spans.end(), window.first,
                                [](const analysis::SampleSpan& s, double v) { return s.last + 1 < v; });
-    int runStart = -1;
-    int runEnd = -1;
-    for (; it != spans.end() && it->first <= last; ++it) {
+    while (it != spans.end() && it->first <= last) {
         const int x0 = std::max(0, static_cast<int>(std::floor(window.XOf(it->first))));
+        // Zoomed out, many spans share a pixel: the ones that start in it are skipped,
+        // the last of them giving the end.
+        auto next = std::lower_bound(it + 1, spans.end(), window.SampleAt(x0 + 1),
+                                     [](const analysis::SampleSpan& s, double v) { return s.first < v; });
+        const auto& end = *(next - 1);
         const int x1 = std::min(window.width,
-                                std::max(x0 + 1, static_cast<int>(std::ceil(window.XOf(it->last + 1)))));
-        if (x0 <= runEnd) {
-            runEnd = std::max(runEnd, x1);
+                                std::max(x0 + 1, static_cast<int>(std::ceil(window.XOf(end.last + 1)))));
+        std::fill(columns.begin() + x0, columns.begin() + std::max(x0, x1), std::uint8_t{1});
+        it = next;
+    }
+}
+
+// The marked columns as bars from y0 to y1, one rectangle a run; clears the marks.
+void DrawColumns(Canvas& canvas, std::vector<std::uint8_t>& columns, int left, int y0, int y1) {
+    const int width = static_cast<int>(columns.size());
+    for (int x = 0; x < width;) {
+        if (columns[static_cast<std::size_t>(x)] == 0) {
+            ++x;
             continue;
         }
-        if (runStart >= 0) {
-            canvas.FillRect({left + runStart, y0, left + runEnd, y1}, kDifferenceColour);
+        const int start = x;
+        while (x < width && columns[static_cast<std::size_t>(x)] != 0) {
+            columns[static_cast<std::size_t>(x++)] = 0;
         }
-        runStart = x0;
-        runEnd = x1;
-    }
-    if (runStart >= 0) {
-        canvas.FillRect({left + runStart, y0, left + runEnd, y1}, kDifferenceColour);
+        canvas.FillRect({left + start, y0, left + x, y1}, kDifferenceColour);
     }
 }
 
@@ -49,18 +58,22 @@ void DrawDifferenceMarks(Canvas& canvas, const Rect& client, const AnalysisScene
     canvas.ClipTo({left, client.top, client.right, client.bottom});
     const TimeWindow whole = WholeCapture(layout.TraceWidth());
     const int overviewBottom = client.top + AnalysisLayout::kOverviewBottom;
+    std::vector<std::uint8_t> overview(static_cast<std::size_t>(std::max(whole.width, 0)));
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(std::max(scene.window.width, 0)));
     for (int r = 0; r < channelRows; ++r) {
         const auto& spans = rows[static_cast<std::size_t>(r)].spans;
         if (spans.empty()) {
             continue;
         }
-        MarkSpans(canvas, spans, whole, left, overviewBottom - kBarHeight, overviewBottom);
+        MarkSpans(overview, spans, whole);
         const int slot = r - scene.firstRow;
         if (slot >= 0 && slot < layout.VisibleRows()) {
             const int top = layout.RowTop(slot);
-            MarkSpans(canvas, spans, scene.window, left, top, top + kBarHeight);
+            MarkSpans(row, spans, scene.window);
+            DrawColumns(canvas, row, left, top, top + kBarHeight);
         }
     }
+    DrawColumns(canvas, overview, left, overviewBottom - kBarHeight, overviewBottom);
     canvas.ClearClip();
 }
 
