@@ -107,6 +107,7 @@ CAnalysisWnd::~CAnalysisWnd() = default;
 void CAnalysisWnd::OnCaptureChanged() {
     ++captureUpdates_;
     *shown_ = live_;
+    history_->ShowingLive();
     changes_ = ChangeTable(capture_.samples);
     view_->setData(&capture_, &changes_, decoderRows_);
     view_->showAll();

@@ -76,6 +76,9 @@ HistoryPanel::HistoryPanel(QWidget* parent) : QWidget(parent) {
     list_ = new QListWidget(this);
     list_->setToolTip(tr("Completed captures, newest last; PgUp and PgDn step through them"));
     column->addWidget(list_, 1);
+    shownText_ = new QLabel(tr("Shown: the main window's capture"), this);
+    shownText_->setTextFormat(Qt::PlainText);
+    column->addWidget(shownText_);
     save_ = button(tr("Save..."), tr("Save the capture shown (.wfa and .wfd)"));
     column->addWidget(save_);
 
@@ -121,6 +124,7 @@ HistoryPanel::HistoryPanel(QWidget* parent) : QWidget(parent) {
 
 void HistoryPanel::OnCaptureCompleted(const Capture& capture) {
     (void)history_.Add(capture, std::chrono::system_clock::now());
+    live_ = false;
     RefreshList();
     emit entryShown(shownCapture());
     if (repeating_ && control_.startStop && control_.armed && !control_.armed()) {
@@ -144,10 +148,21 @@ void HistoryPanel::StopRepeat() {
     UpdateButtons();
 }
 
+void HistoryPanel::ShowingLive() {
+    live_ = true;
+    RefreshList();
+}
+
 bool HistoryPanel::Step(int delta) {
-    if (!history_.Step(delta)) {
+    if (live_ && !history_.empty()) {
+        if (delta > 0) {
+            return false;
+        }
+        history_.Show(history_.size() - 1);
+    } else if (!history_.Step(delta)) {
         return false;
     }
+    live_ = false;
     RefreshList();
     emit entryShown(shownCapture());
     return true;
@@ -155,12 +170,13 @@ bool HistoryPanel::Step(int delta) {
 
 void HistoryPanel::ShowEntry(int index) {
     history_.Show(index);
+    live_ = history_.empty();
     RefreshList();
     emit entryShown(shownCapture());
 }
 
 const Capture* HistoryPanel::shownCapture() const {
-    const auto shown = history_.shown();
+    const auto shown = live_ ? std::nullopt : history_.shown();
     return shown ? history_.at(*shown).capture.get() : nullptr;
 }
 
@@ -176,7 +192,7 @@ std::string HistoryPanel::SaveShown(const std::filesystem::path& path) const {
 }
 
 void HistoryPanel::PinShown() {
-    const auto shown = history_.shown();
+    const auto shown = live_ ? std::nullopt : history_.shown();
     if (!shown) {
         return;
     }
@@ -252,9 +268,13 @@ void HistoryPanel::RefreshList() {
             list_->addItem(text);
         }
     }
-    if (const auto shown = history_.shown()) {
-        list_->setCurrentRow(*shown);
-    }
+    const auto shown = live_ ? std::nullopt : history_.shown();
+    list_->setCurrentRow(shown ? *shown : -1);
+    shownText_->setText(shown ? tr("Shown: #%1, %2 of %3")
+                                    .arg(history_.at(*shown).number)
+                                    .arg(*shown + 1)
+                                    .arg(history_.size())
+                              : tr("Shown: the main window's capture"));
     refreshing_ = false;
     UpdateButtons();
 }
@@ -262,8 +282,8 @@ void HistoryPanel::RefreshList() {
 void HistoryPanel::UpdateButtons() {
     repeat_->setEnabled(!repeating_);
     stop_->setEnabled(repeating_);
-    save_->setEnabled(history_.shown().has_value());
-    pin_->setEnabled(history_.shown().has_value());
+    save_->setEnabled(shownCapture() != nullptr);
+    pin_->setEnabled(shownCapture() != nullptr);
     unpin_->setEnabled(reference_ != nullptr);
     next_->setEnabled(reference_ != nullptr);
 }

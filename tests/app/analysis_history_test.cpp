@@ -48,9 +48,26 @@ private slots:
         QTest::mouseClick(&panel.stopButton(), Qt::LeftButton);
         QCOMPARE(dlg.startButton().text(), QStringLiteral("START"));
         QVERIFY(!panel.repeating());
-        // A load is shown but is no completed capture.
         QCOMPARE(panel.history().size(), 3);
         QCOMPARE(panel.list().count(), 3);
+        QCOMPARE(panel.list().currentRow(), 2);
+        QCOMPARE(panel.shownLine().text(), QStringLiteral("Shown: #3, 3 of 3"));
+
+        // A load is shown but is no completed capture; PgUp comes back to the newest.
+        const auto dir = std::filesystem::temp_directory_path() / "pulsara-history-test";
+        std::filesystem::create_directories(dir);
+        auto other = std::make_unique<Capture>(*viewer.capture);
+        other->samples.fill(0x07);
+        QVERIFY(SaveCapture(*other, dir / "other.wfa", 0).ok);
+        QVERIFY(dlg.LoadFrom(dir / "other.wfa"));
+        QCOMPARE(wnd.shownCapture().samples[0], 0x07);
+        QCOMPARE(panel.history().size(), 3);
+        QCOMPARE(panel.list().currentRow(), -1);
+        QCOMPARE(panel.shownLine().text(), QStringLiteral("Shown: the main window's capture"));
+        view.setFocus();
+        QTest::keyClick(&view, Qt::Key_PageDown);
+        QCOMPARE(wnd.shownCapture().samples[0], 0x07);
+        QTest::keyClick(&view, Qt::Key_PageUp);
         QCOMPARE(panel.list().currentRow(), 2);
 
         // PgUp goes back, PgDn forward, stopping at either end; the zoom stays.
@@ -68,11 +85,9 @@ private slots:
             QCOMPARE(view.scene().changes->Word(100), fills[shown] * 0x01010101U);
         }
         QCOMPARE(view.window(), zoomed);
-        QCOMPARE(viewer.capture->samples[0], 0x01); // the main window keeps the live one
+        QCOMPARE(viewer.capture->samples[0], 0x07); // the main window keeps its own
 
         // Save... writes the capture shown.
-        const auto dir = std::filesystem::temp_directory_path() / "pulsara-history-test";
-        std::filesystem::create_directories(dir);
         panel.list().setCurrentRow(1);
         QCOMPARE(wnd.shownCapture().samples[0], 0x03);
         QCOMPARE(panel.SaveShown(dir / "second.wfa"), std::string());

@@ -44,11 +44,16 @@ public:
     void StopRepeat();
     [[nodiscard]] bool repeating() const { return repeating_; }
 
-    // Shows the entry `delta` steps newer (negative: older); true when it changed.
+    // The window shows the main window's own capture (a load): no entry is shown.
+    void ShowingLive();
+    [[nodiscard]] bool showingLive() const { return live_; }
+    // Shows the entry `delta` steps newer (negative: older; from the main window's capture,
+    // the newest entry); true when it changed.
     bool Step(int delta);
     void ShowEntry(int index);
     // The history's entry shown, or null (the window then shows the live capture).
     [[nodiscard]] const Capture* shownCapture() const;
+    [[nodiscard]] QLabel& shownLine() const { return *shownText_; }
 
     // Writes the capture shown (.wfa and its .wfd); an error text, empty on success.
     [[nodiscard]] std::string SaveShown(const std::filesystem::path& path) const;
@@ -93,6 +98,7 @@ private:
     CaptureControl control_;
     bool repeating_ = false;
     bool refreshing_ = false;
+    bool live_ = true;
 
     QPushButton* repeat_ = nullptr;
     QPushButton* stop_ = nullptr;
@@ -104,6 +110,7 @@ private:
     QComboBox* align_ = nullptr;
     QPushButton* next_ = nullptr;
     QLabel* compareText_ = nullptr;
+    QLabel* shownText_ = nullptr;
 };
 
 } // namespace pulsara
