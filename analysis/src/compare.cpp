@@ -42,8 +42,7 @@ Result<Overlap> AlignCaptures(const CaptureSettings& a, const CaptureSettings& b
         const auto tb = TriggerSample(b);
         if (!ta || !tb) {
             return Result<Overlap>::Fail(
-                std::string("the ") + (!ta ? "first" : "second") +
-                " capture's trigger position (" +
+                std::string("the ") + (!ta ? "first" : "second") + " capture's trigger position (" +
                 std::to_string(!ta ? a.triggerPosition : b.triggerPosition) +
                 ") is none of TOP, CENTER and LAST, so there is no trigger to align at; "
                 "align at the start instead");
@@ -56,8 +55,7 @@ Result<Overlap> AlignCaptures(const CaptureSettings& a, const CaptureSettings& b
     return overlap;
 }
 
-std::vector<CompareTarget> RowTargets(const ChannelTable& channels,
-                                      const NameDecoder& decodeName) {
+std::vector<CompareTarget> RowTargets(const ChannelTable& channels, const NameDecoder& decodeName) {
     std::vector<CompareTarget> targets;
     const int rows = std::clamp(channels.rowCount, 0, kMaxRows);
     for (int r = 0; r < rows; ++r) {
@@ -142,8 +140,8 @@ Comparison CompareOver(const SampleMemory& a, const SampleMemory& b, const Overl
                 result.samples += std::popcount(bits);
                 for (std::uint64_t starts = bits & ~((bits << 1) | carry); starts != 0;
                      starts &= starts - 1) {
-                    const int s = overlap.first + static_cast<int>(w * 64) +
-                                  std::countr_zero(starts);
+                    const int s =
+                        overlap.first + static_cast<int>(w * 64) + std::countr_zero(starts);
                     result.spans.push_back({s, s});
                 }
                 carry = bits >> 63;
@@ -154,8 +152,8 @@ Comparison CompareOver(const SampleMemory& a, const SampleMemory& b, const Overl
                 const std::uint64_t next = w + 1 < planeWords ? (row[w + 1] & 1U) << 63 : 0;
                 for (std::uint64_t ends = bits & ~((bits >> 1) | next); ends != 0;
                      ends &= ends - 1) {
-                    result.spans[k++].last = overlap.first + static_cast<int>(w * 64) +
-                                             std::countr_zero(ends);
+                    result.spans[k++].last =
+                        overlap.first + static_cast<int>(w * 64) + std::countr_zero(ends);
                 }
             }
         }
@@ -182,9 +180,9 @@ std::optional<int> NextDifference(const Comparison& comparison, int after, bool 
             continue;
         }
         first = std::min(first.value_or(spans.front().first), spans.front().first);
-        const auto it = std::upper_bound(
-            spans.begin(), spans.end(), after,
-            [](int value, const SampleSpan& span) { return value < span.first; });
+        const auto it =
+            std::upper_bound(spans.begin(), spans.end(), after,
+                             [](int value, const SampleSpan& span) { return value < span.first; });
         if (it != spans.end()) {
             next = std::min(next.value_or(it->first), it->first);
         }

@@ -22,9 +22,9 @@ QString EntryText(const analysis::HistoryEntry& entry) {
     const auto& s = entry.capture->settings;
     const auto rate = LabelAt(rateLabels, s.rateIndex);
     const auto position = LabelAt(triggerPositionLabels, s.triggerPosition);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        entry.completed.time_since_epoch())
-                        .count();
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(entry.completed.time_since_epoch())
+            .count();
     return QStringLiteral("#%1  %2  %3 %4")
         .arg(entry.number)
         .arg(QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss")))
@@ -290,8 +290,7 @@ void HistoryPanel::UpdateButtons() {
 
 void HistoryPanel::OnSave() {
     const QString file = QFileDialog::getSaveFileName(this, tr("Save the capture shown"),
-                                                      QStringLiteral("."),
-                                                      QStringLiteral("*.wfa"));
+                                                      QStringLiteral("."), QStringLiteral("*.wfa"));
     if (file.isEmpty()) {
         return;
     }
@@ -306,8 +305,7 @@ void HistoryPanel::OnSave() {
 
 void HistoryPanel::OnPinFile() {
     const QString file = QFileDialog::getOpenFileName(this, tr("Reference capture"),
-                                                      QStringLiteral("."),
-                                                      QStringLiteral("*.wfa"));
+                                                      QStringLiteral("."), QStringLiteral("*.wfa"));
     if (file.isEmpty()) {
         return;
     }

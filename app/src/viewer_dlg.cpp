@@ -2,8 +2,8 @@
 
 #include "app/about_dlg.h"
 #include "app/analysis_wnd.h"
-#include "app/history_panel.h"
 #include "app/dialog_units.h"
+#include "app/history_panel.h"
 #include "app/view_frame.h"
 #include "app/viewer_services.h"
 #include "capture/capture_files.h"
@@ -448,8 +448,7 @@ void CViewerDlg::OnAnalysis() {
         // A child window, so the modal main window lets it take input; it lives as long.
         analysis_ = new CAnalysisWnd(capture_, this);
         connect(this, &CViewerDlg::captureChanged, analysis_, &CAnalysisWnd::OnCaptureChanged);
-        connect(this, &CViewerDlg::captureCompleted, analysis_,
-                &CAnalysisWnd::OnCaptureCompleted);
+        connect(this, &CViewerDlg::captureCompleted, analysis_, &CAnalysisWnd::OnCaptureCompleted);
         analysis_->historyPanel().SetCaptureControl(
             {[this] { OnStartStop(); }, [this] { return cycle_.captureArmed != 0; }});
     }

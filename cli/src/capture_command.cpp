@@ -86,8 +86,9 @@ void AddCaptureCommand(CLI::App& app, CommandContext& context) {
         ->check(CLI::Range(0.1, 86400.0));
     cmd->add_flag("--trace-io", options->traceIo, "print every I/O control on stderr");
     cmd->add_option("-o,--output", options->output, "capture file to write (.wfa)")->required();
-    cmd->add_option("--count", options->count, "captures one after another: run.wfa gives "
-                                               "run-1.wfa ... run-N.wfa")
+    cmd->add_option("--count", options->count,
+                    "captures one after another: run.wfa gives "
+                    "run-1.wfa ... run-N.wfa")
         ->check(CLI::Range(1, 1000000));
     AddSimOptions(*cmd, options->sim);
     cmd->callback([options, &context] {
@@ -131,11 +132,11 @@ void AddCaptureCommand(CLI::App& app, CommandContext& context) {
         }
         TracingDriver traced{*backend, context.err};
         EzusbDriver& driver = options->traceIo ? static_cast<EzusbDriver&>(traced) : *backend;
-        context.exitCode =
-            options->count ? RunCaptureSeries(driver, *capture, image, request, *options->count,
-                                              clock, context.out, context.err)
-                           : RunBoardCapture(driver, *capture, image, request, clock,
-                                             context.out, context.err);
+        context.exitCode = options->count
+                               ? RunCaptureSeries(driver, *capture, image, request, *options->count,
+                                                  clock, context.out, context.err)
+                               : RunBoardCapture(driver, *capture, image, request, clock,
+                                                 context.out, context.err);
     });
 }
 

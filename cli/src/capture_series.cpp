@@ -7,16 +7,15 @@ namespace pulsara::cli {
 std::filesystem::path SeriesPath(const std::filesystem::path& output, int k) {
     const std::string name = output.filename().string();
     const auto dot = name.find('.');
-    const std::string numbered = dot == std::string::npos
-                                     ? name + "-" + std::to_string(k)
-                                     : name.substr(0, dot) + "-" + std::to_string(k) +
-                                           name.substr(dot);
+    const std::string numbered =
+        dot == std::string::npos ? name + "-" + std::to_string(k)
+                                 : name.substr(0, dot) + "-" + std::to_string(k) + name.substr(dot);
     return output.parent_path() / numbered;
 }
 
 int RunCaptureSeries(EzusbDriver& driver, Capture& capture, std::span<const std::uint8_t> image,
-                     const BoardCaptureRequest& request, int count, Clock& clock,
-                     std::ostream& out, std::ostream& err) {
+                     const BoardCaptureRequest& request, int count, Clock& clock, std::ostream& out,
+                     std::ostream& err) {
     // Every capture starts from the settings asked for, whatever the last one left.
     const CaptureSettings wanted = capture.settings;
     for (int k = 1; k <= count; ++k) {
@@ -34,8 +33,9 @@ int RunCaptureSeries(EzusbDriver& driver, Capture& capture, std::span<const std:
             return status;
         }
     }
-    err << "pulsara-cli: " << count << " captures written, " << SeriesPath(request.output, 1).string()
-        << " to " << SeriesPath(request.output, count).string() << "\n";
+    err << "pulsara-cli: " << count << " captures written, "
+        << SeriesPath(request.output, 1).string() << " to "
+        << SeriesPath(request.output, count).string() << "\n";
     return 0;
 }
 

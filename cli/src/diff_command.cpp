@@ -104,9 +104,8 @@ void PrintJson(std::ostream& out, const DiffOptions& options,
     json["b"] = options.second.string();
     json["align"] = options.align;
     json["offset"] = overlap.offset;
-    json["compared"] = overlap.empty()
-                           ? Json(nullptr)
-                           : Json{{"first", overlap.first}, {"last", overlap.last}};
+    json["compared"] =
+        overlap.empty() ? Json(nullptr) : Json{{"first", overlap.first}, {"last", overlap.last}};
     json["same"] = !comparison.differs();
     Json signals = Json::array();
     for (const auto& t : comparison.targets) {
@@ -182,8 +181,7 @@ void AddDiffCommand(CLI::App& app, CommandContext& context) {
         "diff", "Where two captures differ, row by row: exit status 0 the same, 1 they "
                 "differ, 2 bad input");
     cmd->add_option("--def", options->definition, "definition text to start with");
-    cmd->add_option("a", options->first, "capture file (.wfa); its rows are compared")
-        ->required();
+    cmd->add_option("a", options->first, "capture file (.wfa); its rows are compared")->required();
     cmd->add_option("b", options->second, "capture file (.wfa) to compare it with")->required();
     cmd->add_option("--signal,-s", options->signals,
                     "a row name (a bus as a whole), a bus row's probe as NAME[j], or a probe "

@@ -247,7 +247,8 @@ TEST_F(CliTest, DiffReportsRangesAndExitStatus) {
          "DATA[1]: 12 samples differ: 120-131\n10: 1 samples differ: 4000-4000\nCLK: 0 samples "
          "differ\n"},
         {wa + " " + wc, 0, "CLK: 0 samples differ\nDATA: 0 samples differ\n"},
-        {"--align start " + wa + " " + wc + " -s CLK", 1, "CLK: 26215 samples differ: 0-2, 4-7, 9-12, "},
+        {"--align start " + wa + " " + wc + " -s CLK", 1,
+         "CLK: 26215 samples differ: 0-2, 4-7, 9-12, "},
         {wa + " " + wb + " --signal NOPE", 2, "pulsara-cli: no row is named \"NOPE\""},
         {wa + " '" + (dir_ / "none.wfa").string() + "'", 2, "pulsara-cli: cannot open capture"},
         {wa + " " + wb + " --align middle", 2, "--align: middle not in {trigger,start}"},

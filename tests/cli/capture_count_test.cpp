@@ -10,10 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <sstream>
-#include <cstdlib>
 #include <unistd.h>
 
 namespace pulsara::cli {
@@ -36,7 +36,8 @@ TEST(CaptureSeries, NumberedNamesKeepTheirOwnCompanions) {
 }
 
 TEST(CaptureSeries, CountCapturesOneAfterAnotherOnTheSimulatedBoard) {
-    const fs::path dir = fs::temp_directory_path() / ("pulsara-count-" + std::to_string(::getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("pulsara-count-" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     // Claims of their own: other tests on this machine use the simulated board too.
@@ -53,8 +54,8 @@ TEST(CaptureSeries, CountCapturesOneAfterAnotherOnTheSimulatedBoard) {
     const std::string output = (dir / "run.wfa").string();
     const auto [status, err] =
         run({"capture", "--board", "sim", "--sim-boot", "current", "--sim-speed", "0", "--rate",
-             "10MHz", "--probe", "PROBE01", "--condition", "rising", "--timeout", "10", "--count", "3", "-o",
-             output});
+             "10MHz", "--probe", "PROBE01", "--condition", "rising", "--timeout", "10", "--count",
+             "3", "-o", output});
     ASSERT_EQ(status, 0) << err;
     EXPECT_FALSE(fs::exists(output));
     std::vector<std::uint32_t> firstWords;

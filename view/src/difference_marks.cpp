@@ -12,17 +12,19 @@ constexpr int kBarHeight = 3;
 void MarkSpans(std::vector<std::uint8_t>& columns, const std::vector<analysis::SampleSpan>& spans,
                const TimeWindow& window) {
     const double last = window.first + window.Span();
-    auto it = std::lower_bound(spans.begin(), spans.end(), window.first,
-                               [](const analysis::SampleSpan& s, double v) { return s.last + 1 < v; });
+    auto it =
+        std::lower_bound(spans.begin(), spans.end(), window.first,
+                         [](const analysis::SampleSpan& s, double v) { return s.last + 1 < v; });
     while (it != spans.end() && it->first <= last) {
         const int x0 = std::max(0, static_cast<int>(std::floor(window.XOf(it->first))));
         // Zoomed out, many spans share a pixel: the ones that start in it are skipped,
         // the last of them giving the end.
-        auto next = std::lower_bound(it + 1, spans.end(), window.SampleAt(x0 + 1),
-                                     [](const analysis::SampleSpan& s, double v) { return s.first < v; });
+        auto next =
+            std::lower_bound(it + 1, spans.end(), window.SampleAt(x0 + 1),
+                             [](const analysis::SampleSpan& s, double v) { return s.first < v; });
         const auto& end = *(next - 1);
-        const int x1 = std::min(window.width,
-                                std::max(x0 + 1, static_cast<int>(std::ceil(window.XOf(end.last + 1)))));
+        const int x1 = std::min(
+            window.width, std::max(x0 + 1, static_cast<int>(std::ceil(window.XOf(end.last + 1)))));
         std::fill(columns.begin() + x0, columns.begin() + std::max(x0, x1), std::uint8_t{1});
         it = next;
     }
@@ -53,8 +55,8 @@ void DrawDifferenceMarks(Canvas& canvas, const Rect& client, const AnalysisScene
     }
     const AnalysisLayout layout{client};
     const int left = client.left + AnalysisLayout::kTraceLeft;
-    const int channelRows =
-        std::min(static_cast<int>(rows.size()), std::clamp(scene.capture->channels.rowCount, 0, kMaxRows));
+    const int channelRows = std::min(static_cast<int>(rows.size()),
+                                     std::clamp(scene.capture->channels.rowCount, 0, kMaxRows));
     canvas.ClipTo({left, client.top, client.right, client.bottom});
     const TimeWindow whole = WholeCapture(layout.TraceWidth());
     const int overviewBottom = client.top + AnalysisLayout::kOverviewBottom;

@@ -74,9 +74,8 @@ struct Comparison {
 };
 
 // Bit p of word s: probe p differs at sample first + s of the overlap.
-[[nodiscard]] std::vector<std::uint32_t> DifferenceWords(const SampleMemory& a,
-                                                         const SampleMemory& b,
-                                                         const Overlap& overlap);
+[[nodiscard]] std::vector<std::uint32_t>
+DifferenceWords(const SampleMemory& a, const SampleMemory& b, const Overlap& overlap);
 
 [[nodiscard]] Comparison CompareOver(const SampleMemory& a, const SampleMemory& b,
                                      const Overlap& overlap,
