@@ -3,6 +3,7 @@
 #include "capture/capture_files.h"
 #include "capture/definition_text.h"
 #include "capture/labels.h"
+#include "device/capture_cycle.h"
 #include "view/analysis_scene.h"
 
 #include <QBoxLayout>
@@ -185,9 +186,12 @@ std::string HistoryPanel::SaveShown(const std::filesystem::path& path) const {
     if (shown == nullptr) {
         return "the history holds no capture yet; capture first";
     }
-    // The history keeps its copy as it was; the save stores the capture's own position.
+    // The history keeps its copy as it was. The position stored is where the main window
+    // put the view when the capture completed, as its SAVE right then would store.
     auto copy = std::make_unique<Capture>(*shown);
-    const auto result = SaveCapture(*copy, path, copy->settings.savedScrollPos);
+    const auto result = SaveCapture(
+        *copy, path,
+        PostCaptureScrollPos(copy->settings.triggerPosition, copy->settings.savedScrollPos));
     return result.ok ? std::string() : result.error;
 }
 

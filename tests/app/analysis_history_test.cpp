@@ -95,7 +95,9 @@ private slots:
         const std::string bytes{std::istreambuf_iterator<char>(saved), {}};
         QCOMPARE(bytes.size(), kSampleMemoryBytes);
         QCOMPARE(bytes.find_first_not_of('\x03'), std::string::npos);
-        QVERIFY(std::filesystem::exists(dir / "second.wfd"));
+        auto reread = std::make_unique<Capture>();
+        QVERIFY(LoadCapture(*reread, dir / "second.wfa").companionRead.has_value());
+        QCOMPARE(reread->settings.savedScrollPos, kHorizontalScrollMin); // TOP
 
         // Pin the second as the reference and show the third: R1 differs everywhere.
         panel.PinShown();
