@@ -19,9 +19,18 @@ void MarkSpans(std::vector<std::uint8_t>& columns, const std::vector<analysis::S
         const int x0 = std::max(0, static_cast<int>(std::floor(window.XOf(it->first))));
         // Zoomed out, many spans share a pixel: the ones that start in it are skipped,
         // the last of them giving the end.
-        auto next =
-            std::lower_bound(it + 1, spans.end(), window.SampleAt(x0 + 1),
-                             [](const analysis::SampleSpan& s, double v) { return s.first < v; });
+        // The next span that starts in a later pixel: gallop, then halve, since it is
+        // most often a few spans on.
+        const double until = window.SampleAt(x0 + 1);
+        auto low = it + 1;
+        std::ptrdiff_t step = 1;
+        while (spans.end() - low > step && (low + step)->first < until) {
+            low += step;
+            step *= 2;
+        }
+        const auto high = spans.end() - low > step ? low + step + 1 : spans.end();
+        auto next = std::lower_bound(
+            low, high, until, [](const analysis::SampleSpan& s, double v) { return s.first < v; });
         const auto& end = *(next - 1);
         const int x1 = std::min(
             window.width, std::max(x0 + 1, static_cast<int>(std::ceil(window.XOf(end.last + 1)))));
