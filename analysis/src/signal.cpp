@@ -53,6 +53,10 @@ Result<Signal> ProbeOf(std::string_view text, int probe, std::string_view rowNam
 
 } // namespace
 
+std::string RowName(const ChannelRow& row, const NameDecoder& decodeName) {
+    return Shown(NameBytes(row), decodeName);
+}
+
 std::vector<std::string> SignalNames(const ChannelTable& channels, const NameDecoder& decodeName) {
     std::vector<std::string> names;
     for (int r = 0; r < RowCount(channels); ++r) {

@@ -95,6 +95,9 @@ void AnalysisViewWidget::paintEvent(QPaintEvent* /*event*/) {
     }
     QtCanvas canvas(painter);
     DrawAnalysisView(canvas, {0, 0, width(), height()}, scene());
+    if (overlay_) {
+        overlay_(canvas, {0, 0, width(), height()}, scene());
+    }
 }
 
 void AnalysisViewWidget::resizeEvent(QResizeEvent* event) {

@@ -9,6 +9,7 @@
 #include "app/decoder_runner.h"
 #include "app/search_bar.h"
 #include "app/viewer_dlg.h"
+#include "app/history_panel.h"
 #include "view/cursors.h"
 #include "view/hover_text.h"
 #include "view/qt_canvas.h"
@@ -68,7 +69,8 @@ struct CAnalysisWnd::UntilRun {
 };
 
 CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
-    : QWidget(parent, Qt::Window), capture_(capture), changes_(capture.samples) {
+    : QWidget(parent, Qt::Window), live_(capture), shown_(std::make_unique<Capture>(capture)),
+      capture_(*shown_), changes_(capture.samples) {
     setWindowTitle(QStringLiteral("pulsara analysis"));
     setAttribute(Qt::WA_DeleteOnClose, false);
 
@@ -121,6 +123,8 @@ CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
     middle->addWidget(view_, 1);
     middle->addWidget(rowBar_);
     middle->addWidget(results_);
+    SetUpHistory();
+    middle->addWidget(history_);
     top->addLayout(middle, 1);
 
     table_ = new DecodedTable(this);
@@ -192,11 +196,14 @@ CAnalysisWnd::~CAnalysisWnd() = default;
 
 void CAnalysisWnd::OnCaptureChanged() {
     ++captureUpdates_;
+    *shown_ = live_;
+    history_->ShowingLive();
     changes_ = ChangeTable(capture_.samples);
     view_->setData(&capture_, &changes_, decoderRows_);
     view_->showAll();
     UpdateRowBar();
     UpdateCursorText();
+    CompareShown();
     view_->update();
     ContinueCaptureUntil();
     search_->captureChanged();

@@ -3,6 +3,7 @@
 #include "app/about_dlg.h"
 #include "app/analysis_wnd.h"
 #include "app/dialog_units.h"
+#include "app/history_panel.h"
 #include "app/view_frame.h"
 #include "app/viewer_services.h"
 #include "capture/capture_files.h"
@@ -359,6 +360,7 @@ void CViewerDlg::OnTimer() {
         startButton().setText(QStringLiteral("START"));
         ShowStatus({});
         emit captureChanged();
+        emit captureCompleted();
         break;
     case PollResult::ReadOutFailed:
         startButton().setText(QStringLiteral("START"));
@@ -513,6 +515,9 @@ void CViewerDlg::OnAnalysis() {
         if (pendingSession_) {
             analysis_->ApplySession(*std::exchange(pendingSession_, std::nullopt), {});
         }
+        connect(this, &CViewerDlg::captureCompleted, analysis_, &CAnalysisWnd::OnCaptureCompleted);
+        analysis_->historyPanel().SetCaptureControl(
+            {[this] { OnStartStop(); }, [this] { return cycle_.captureArmed != 0; }});
     }
     analysis_->show();
     analysis_->raise();

@@ -3,6 +3,7 @@
 #include "capture/labels.h"
 #include "capture_until.h"
 #include "cli/board_session.h"
+#include "cli/capture_series.h"
 #include "cli/commands.h"
 #include "cli/startup.h"
 #include "device/clock.h"
@@ -34,6 +35,7 @@ struct CaptureOptions {
     double timeoutSeconds = 60.0;
     bool traceIo = false;
     std::filesystem::path output;
+    std::optional<int> count;
     SimCliOptions sim;
     std::optional<std::string> until;
     int tries = 100;
@@ -87,6 +89,10 @@ void AddCaptureCommand(CLI::App& app, CommandContext& context) {
         ->check(CLI::Range(0.1, 86400.0));
     cmd->add_flag("--trace-io", options->traceIo, "print every I/O control on stderr");
     cmd->add_option("-o,--output", options->output, "capture file to write (.wfa)")->required();
+    auto* count = cmd->add_option("--count", options->count,
+                                  "captures one after another: run.wfa gives "
+                                  "run-1.wfa ... run-N.wfa")
+                      ->check(CLI::Range(1, 1000000));
     AddSimOptions(*cmd, options->sim);
     auto* until = cmd->add_option(
         "--until", options->until,
@@ -95,6 +101,8 @@ void AddCaptureCommand(CLI::App& app, CommandContext& context) {
     cmd->add_option("--tries", options->tries, "captures --until makes at most (default 100)")
         ->check(CLI::Range(1, 1000000))
         ->needs(until);
+    // One series or one search at a time: each decides what is saved.
+    until->excludes(count);
     cmd->callback([options, &context] {
         const auto capture = StartUpOrReport(options->definition, context);
         if (!capture) {
@@ -136,11 +144,15 @@ void AddCaptureCommand(CLI::App& app, CommandContext& context) {
         }
         TracingDriver traced{*backend, context.err};
         EzusbDriver& driver = options->traceIo ? static_cast<EzusbDriver&>(traced) : *backend;
-        context.exitCode = options->until ? RunBoardCaptureUntil(driver, *capture, image, request,
-                                                                 {*options->until, options->tries},
-                                                                 clock, context.out, context.err)
-                                          : RunBoardCapture(driver, *capture, image, request, clock,
-                                                            context.out, context.err);
+        context.exitCode =
+            options->until
+                ? RunBoardCaptureUntil(driver, *capture, image, request,
+                                       {*options->until, options->tries}, clock, context.out,
+                                       context.err)
+            : options->count ? RunCaptureSeries(driver, *capture, image, request, *options->count,
+                                                clock, context.out, context.err)
+                             : RunBoardCapture(driver, *capture, image, request, clock,
+                                               context.out, context.err);
     });
 }
 

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <string_view>
 
 int main(int argc, char** argv) {
     CLI::App app{"pulsara-cli: the pulsara logic analyser from the command line"};
@@ -19,6 +20,14 @@ int main(int argc, char** argv) {
     pulsara::cli::AddMeasureCommand(app, context);
     pulsara::cli::AddDecodeCommand(app, context);
     pulsara::cli::AddFindCommand(app, context);
-    CLI11_PARSE(app, argc, argv);
+    pulsara::cli::AddDiffCommand(app, context);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int status = app.exit(e);
+        // diff keeps 1 for "the captures differ".
+        const bool diff = argc > 1 && std::string_view(argv[1]) == "diff";
+        return diff && status != 0 ? 2 : status;
+    }
     return context.exitCode;
 }

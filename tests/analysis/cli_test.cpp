@@ -362,5 +362,69 @@ TEST_F(CliTest, FindAnswersAsGrepDoes) {
     }
 }
 
+TEST_F(CliTest, DiffReportsRangesAndExitStatus) {
+    const std::string rows = "#SYSPARM 5,0,0,0,0,0\r\nCLK 16\r\nDATA 8,9,10,11\r\n";
+    // A 10-sample clock whose phase follows the trigger sample.
+    const auto clock = [](Capture& capture, int trigger) {
+        for (int s = 0; s < kSampleCount; ++s) {
+            test::Fill(capture, 16, s, s + 1, ((s - trigger + 40000) / 5) % 2);
+        }
+    };
+    auto a = test::MakeCapture(rows);
+    clock(*a, 24);
+    auto b = test::MakeCapture(rows);
+    b->samples = a->samples;
+    test::Fill(*b, 9, 120, 132, 1);
+    test::Fill(*b, 10, 4000, 4001, 1);
+    const auto wa = Save(*a, "a.wfa");
+    const auto wb = Save(*b, "b.wfa");
+    // The same signals captured at CENTER: the same when aligned at the trigger.
+    auto centred = test::MakeCapture("#SYSPARM 5,1,0,0,0,0\r\nCLK 16\r\nDATA 8,9,10,11\r\n");
+    clock(*centred, 16378);
+    const auto wc = Save(*centred, "c.wfa");
+    struct Case {
+        std::string args;
+        int status;
+        std::string out; // stdout whole, or the start of the message on stderr for status 2
+    };
+    const Case cases[] = {
+        {wa + " " + wa, 0, "CLK: 0 samples differ\nDATA: 0 samples differ\n"},
+        {wa + " " + wb, 1, "CLK: 0 samples differ\nDATA: 13 samples differ: 120-131, 4000-4000\n"},
+        {wa + " " + wb + " --signal DATA[1] -s 10 -s CLK", 1,
+         "DATA[1]: 12 samples differ: 120-131\n10: 1 samples differ: 4000-4000\nCLK: 0 samples "
+         "differ\n"},
+        {wa + " " + wc, 0, "CLK: 0 samples differ\nDATA: 0 samples differ\n"},
+        {"--align start " + wa + " " + wc + " -s CLK", 1,
+         "CLK: 26215 samples differ: 0-2, 4-7, 9-12, "},
+        {wa + " " + wb + " --signal NOPE", 2, "pulsara-cli: no row is named \"NOPE\""},
+        {wa + " '" + (dir_ / "none.wfa").string() + "'", 2, "pulsara-cli: cannot open capture"},
+        {wa + " " + wb + " --align middle", 2, "--align: middle not in {trigger,start}"},
+        {wa, 2, "b is required"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const auto run = Cli("diff " + c.args);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        if (c.status == 2) {
+            EXPECT_TRUE(run.out.empty()) << run.out;
+            EXPECT_NE(run.err.find(c.out), std::string::npos) << run.err;
+        } else {
+            EXPECT_EQ(run.out.substr(0, c.out.size()), c.out);
+            EXPECT_EQ(run.out.back(), '\n');
+        }
+    }
+    const auto json = Cli("diff --json " + wc + " " + wb + " --signal DATA");
+    ASSERT_EQ(json.status, 1) << json.err;
+    const auto j = nlohmann::json::parse(json.out);
+    EXPECT_EQ(j["align"], "trigger");
+    EXPECT_EQ(j["offset"], -16354);
+    EXPECT_EQ(j["compared"]["first"], 16354);
+    EXPECT_EQ(j["compared"]["last"], 32767);
+    EXPECT_EQ(j["same"], false);
+    EXPECT_EQ(j["signals"][0]["probes"], nlohmann::json::parse("[8,9,10,11]"));
+    EXPECT_EQ(j["signals"][0]["samples"], 13);
+    EXPECT_EQ(j["signals"][0]["ranges"], nlohmann::json::parse("[[16474,16485],[20354,20354]]"));
+}
+
 } // namespace
 } // namespace pulsara

@@ -8,6 +8,7 @@ int RunStartupTests(int argc, char** argv);
 int RunViewerTests(int argc, char** argv);
 int RunAnalysisTests(int argc, char** argv);
 int RunAnalysisSearchTests(int argc, char** argv);
+int RunAnalysisHistoryTests(int argc, char** argv);
 int RunViewerFaultsTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
     failures += RunViewerTests(argc, argv);
     failures += RunAnalysisTests(argc, argv);
     failures += RunAnalysisSearchTests(argc, argv);
+    failures += RunAnalysisHistoryTests(argc, argv);
 #if PULSARA_FAULT_TESTS
     failures += RunViewerFaultsTests(argc, argv);
 #endif

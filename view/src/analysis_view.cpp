@@ -99,17 +99,7 @@ void DrawOverview(Canvas& canvas, const AnalysisScene& scene, const AnalysisLayo
         flush(whole.width);
     }
 
-    const Pen oldPen = canvas.SelectPen(kSearchTickPen);
-    // One tick per pixel column however many matches fall in it.
-    int lastTick = -1;
-    for (const SearchMark& mark : scene.searchMarks) {
-        const int x = std::clamp(Pixel(whole.XOf(mark.start)), 0, whole.width - 1);
-        if (x != lastTick) {
-            VerticalLine(canvas, left + x, top, top + 7);
-            lastTick = x;
-        }
-    }
-    canvas.SelectPen(kTriggerPen);
+    const Pen oldPen = canvas.SelectPen(kTriggerPen);
     if (TriggerSample(scene.capture->settings.triggerPosition)) {
         VerticalLine(canvas, left + Pixel(whole.XOf(TimeOrigin(scene.capture->settings))), top,
                      bottom);
@@ -120,6 +110,17 @@ void DrawOverview(Canvas& canvas, const AnalysisScene& scene, const AnalysisLayo
     canvas.LineTo({left + r1 - 1, bottom - 1});
     canvas.LineTo({left + r0, bottom - 1});
     canvas.LineTo({left + r0, top});
+    // Matches over the range box: a match in view must not hide under its edge. One tick
+    // per pixel column however many matches fall in it.
+    canvas.SelectPen(kSearchTickPen);
+    int lastTick = -1;
+    for (const SearchMark& mark : scene.searchMarks) {
+        const int x = std::clamp(Pixel(whole.XOf(mark.start)), 0, whole.width - 1);
+        if (x != lastTick) {
+            VerticalLine(canvas, left + x, top, top + 7);
+            lastTick = x;
+        }
+    }
     canvas.SelectPen(oldPen);
     Text(canvas, {client.left + 2, top + 6}, "overview");
 }

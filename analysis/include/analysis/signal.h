@@ -27,6 +27,9 @@ using NameDecoder = std::function<std::string(std::string_view)>;
 [[nodiscard]] Result<Signal> ResolveSignal(const ChannelTable& channels, std::string_view text,
                                            const NameDecoder& decodeName = {});
 
+// A row's name as the user types it: decoded, without the line end a name-only line keeps.
+[[nodiscard]] std::string RowName(const ChannelRow& row, const NameDecoder& decodeName = {});
+
 // Every name ResolveSignal accepts besides the probe numbers, in row order.
 [[nodiscard]] std::vector<std::string> SignalNames(const ChannelTable& channels,
                                                    const NameDecoder& decodeName = {});

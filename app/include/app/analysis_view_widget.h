@@ -11,6 +11,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 
 namespace pulsara {
@@ -38,6 +39,10 @@ public:
 
     void zoomBy(double factor, double x);
     void showAll();
+
+    // Drawn over the view after it (the comparison's difference marks); empty: nothing.
+    using Overlay = std::function<void(Canvas&, const Rect&, const AnalysisScene&)>;
+    void setOverlay(Overlay overlay) { overlay_ = std::move(overlay); }
 
 signals:
     void windowChanged();
@@ -81,6 +86,7 @@ private:
     QPoint pressAt_;
     QPoint lastAt_;
     int wheelRemainder_ = 0;
+    Overlay overlay_;
 };
 
 } // namespace pulsara

@@ -26,6 +26,7 @@ class DecodedTable;
 class CaptureUntilDlg;
 class DecoderRunner;
 class SearchBar;
+class HistoryPanel;
 
 class CAnalysisWnd final : public QWidget {
     Q_OBJECT
@@ -39,6 +40,11 @@ public:
     void AddDecoder(const std::string& stack);
     void RemoveDecoders();
     void OnAddDecoder();
+    // A capture completed in the main window (not a load): it joins the history.
+    void OnCaptureCompleted();
+    // Centres the view on the next range where the capture shown differs from the
+    // pinned reference (round to the first).
+    void OnNextDifference();
 
     // What the window shows of the capture, for NAME.wfs and between runs.
     [[nodiscard]] AnalysisSession Session() const;
@@ -80,6 +86,9 @@ public:
 
     // Ctrl+F: shows the search bar and the result list, the cursor in the search field.
     void ShowSearch();
+    [[nodiscard]] HistoryPanel& historyPanel() const { return *history_; }
+    // The capture drawn: the live one, or the history's entry shown.
+    [[nodiscard]] const Capture& shownCapture() const { return capture_; }
 
 private:
     void OnHover(int row, double sample);
@@ -90,7 +99,14 @@ private:
     void ShowMatch(int index);
     void ContinueCaptureUntil();
     void UntilProgress(const QString& text);
+    // Repeat, history and comparison (analysis_wnd_history.cpp).
+    void SetUpHistory();
+    void ShowHistoryCapture(const Capture* capture);
+    void CompareShown();
 
+    // What is drawn is a copy, so a history entry can be shown in place of the live capture.
+    const Capture& live_;
+    std::unique_ptr<Capture> shown_;
     const Capture& capture_;
     ChangeTable changes_;
     std::vector<std::string> stacks_;
@@ -110,6 +126,7 @@ private:
     std::unique_ptr<UntilRun> until_;
     CaptureUntilDlg* untilDlg_ = nullptr;
     int captureUpdates_ = 0;
+    HistoryPanel* history_ = nullptr;
 };
 
 } // namespace pulsara

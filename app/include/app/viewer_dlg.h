@@ -79,6 +79,8 @@ public:
 signals:
     // A capture completed or was loaded: the samples, rows and settings may all be new.
     void captureChanged();
+    // A capture completed (after captureChanged; a load does not emit it).
+    void captureCompleted();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

@@ -26,5 +26,7 @@ void AddImportCommand(CLI::App& app, CommandContext& context);
 void AddMeasureCommand(CLI::App& app, CommandContext& context);
 void AddDecodeCommand(CLI::App& app, CommandContext& context);
 void AddFindCommand(CLI::App& app, CommandContext& context);
+// Its bad input (arguments included) exits with status 2, since 1 means "they differ".
+void AddDiffCommand(CLI::App& app, CommandContext& context);
 
 } // namespace pulsara::cli
