@@ -3,6 +3,7 @@
 // (scripts/install-deps.sh installs it); the test skips only where it is missing.
 
 #include "capture/capture_files.h"
+#include "capture/session_file.h"
 
 #include "signal_builder.h"
 
@@ -11,12 +12,12 @@
 
 #include <array>
 #include <cstdio>
-#include <utility>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <unistd.h>
+#include <utility>
 
 namespace pulsara {
 namespace {
@@ -77,8 +78,8 @@ std::unique_ptr<Capture> Traffic() {
     auto capture = test::MakeCapture(kRows);
     // 115200 baud at 10 MHz: 86.8 samples a bit, as a real line would be sampled.
     // A comma and a quote too, which CSV must quote.
-    const std::vector<std::uint8_t> text = {'p', 'u', 'l', 's', 'a', 'r', 'a',
-                                            ',', '"', '\r', '\n'};
+    const std::vector<std::uint8_t> text = {'p', 'u', 'l', 's',  'a', 'r',
+                                            'a', ',', '"', '\r', '\n'};
     test::WriteUart(*capture, 17, 300, 87, text, 120);
     test::WriteSpi(*capture, {18, 19, 21, 20}, 9000, 5, {0x9F, 0x00, 0x00, 0x00},
                    {0xFF, 0xC2, 0x20, 0x18});
@@ -206,6 +207,30 @@ TEST_F(CliTest, DecodePrintsWhatSigrokCliPrints) {
         decoded += record.back().size() == 1 ? record.back() : "";
     }
     EXPECT_NE(decoded.find("pulsara,\""), std::string::npos) << decoded;
+}
+
+// Without -P, decode takes the stacks of the capture's analysis session; a broken session
+// is named and not used.
+TEST_F(CliTest, DecodeTakesTheSessionsDecoders) {
+    auto capture = Traffic();
+    const auto wfa = Save(*capture, "kept.wfa");
+    AnalysisSession session;
+    session.stacks = {"uart:rx=RX:baudrate=115200", "i2c:scl=SCL:sda=SDA"};
+    ASSERT_FALSE(WriteSessionFile(session, dir_ / "kept.wfs").has_value());
+    const auto given =
+        Cli("decode " + wfa + " -P uart:rx=RX:baudrate=115200 -P i2c:scl=SCL:sda=SDA");
+    ASSERT_EQ(given.status, 0) << given.err;
+    const auto kept = Cli("decode " + wfa);
+    ASSERT_EQ(kept.status, 0) << kept.err;
+    EXPECT_EQ(kept.out, given.out);
+    EXPECT_GT(std::count(kept.out.begin(), kept.out.end(), '\n'), 100);
+
+    std::ofstream(dir_ / "kept.wfs") << "{\"version\": 1, \"decoders\": [{\"stack\": 3}]}";
+    const auto broken = Cli("decode " + wfa);
+    EXPECT_EQ(broken.status, 2);
+    EXPECT_TRUE(broken.out.empty());
+    EXPECT_NE(broken.err.find("kept.wfs: not an analysis session"), std::string::npos)
+        << broken.err;
 }
 
 TEST_F(CliTest, DecodeJsonCarriesEveryTextAndTheRow) {

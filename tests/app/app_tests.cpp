@@ -9,6 +9,7 @@ int RunViewerTests(int argc, char** argv);
 int RunAnalysisTests(int argc, char** argv);
 int RunAnalysisSearchTests(int argc, char** argv);
 int RunAnalysisHistoryTests(int argc, char** argv);
+int RunAnalysisSessionTests(int argc, char** argv);
 int RunViewerFaultsTests(int argc, char** argv);
 
 int main(int argc, char** argv) {
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
     failures += RunAnalysisTests(argc, argv);
     failures += RunAnalysisSearchTests(argc, argv);
     failures += RunAnalysisHistoryTests(argc, argv);
+    failures += RunAnalysisSessionTests(argc, argv);
 #if PULSARA_FAULT_TESTS
     failures += RunViewerFaultsTests(argc, argv);
 #endif

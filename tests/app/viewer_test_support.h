@@ -24,6 +24,11 @@ struct FakeServices final : ViewerServices {
     std::optional<std::filesystem::path> ChooseLoadPath(QWidget*) override { return loadPath; }
     std::optional<std::filesystem::path> ChooseSavePath(QWidget*) override { return savePath; }
     void ShowFileError(QWidget*, const QString& text) override { errors.push_back(text); }
+    // The settings of "the last run": what a test puts in, and what the window kept.
+    std::optional<AnalysisSession> rememberedIn;
+    std::optional<AnalysisSession> rememberedOut;
+    std::optional<AnalysisSession> RememberedAnalysis() override { return rememberedIn; }
+    void RememberAnalysis(const AnalysisSession& session) override { rememberedOut = session; }
 };
 
 // The reads of one completed poll: status "complete", the memory in four chunks filled
