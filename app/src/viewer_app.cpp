@@ -76,6 +76,8 @@ void QtStartupUi::Progress(std::string_view line) {
         auto* layout = new QVBoxLayout(&window);
         progress_->label = new QLabel(&window);
         progress_->label->setMinimumWidth(360);
+        // A line longer than the screen allows the window wraps rather than cut.
+        progress_->label->setWordWrap(true);
         auto* busy = new QProgressBar(&window);
         busy->setRange(0, 0); // no end known: the board comes back when it does
         layout->addWidget(progress_->label);

@@ -3,6 +3,8 @@
 #include "app/viewer_app.h"
 #include "fake_driver.h"
 
+#include <QApplication>
+#include <QLabel>
 #include <QTest>
 
 #include <fstream>
@@ -31,6 +33,42 @@ struct RecordingUi final : StartupUi {
 class StartupTest : public QObject {
     Q_OBJECT
 private slots:
+    // A connect at start-up shows the progress window only from its second line (a reload);
+    // one the user asked for (START after the board was lost) from its first. Either way
+    // the window is as wide as its text and goes when the connect is over.
+    void progressWindowShowsItsWholeText() {
+        const auto shown = [] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (w->isVisible() && w->windowTitle() == QStringLiteral("pulsara")) {
+                    return w;
+                }
+            }
+            return static_cast<QWidget*>(nullptr);
+        };
+        const std::string longLine =
+            "firmware loaded; waiting for the board to come back on the bus as instance 0 "
+            "(this takes a few seconds)";
+        QtStartupUi ui;
+        ui.Progress("board instance 0 answers");
+        QVERIFY(shown() == nullptr);
+        ui.Progress(longLine);
+        QWidget* window = shown();
+        QVERIFY(window != nullptr);
+        auto* label = window->findChild<QLabel*>();
+        QVERIFY(label != nullptr);
+        QCOMPARE(label->text().toStdString(), longLine);
+        const QRect needed = label->fontMetrics().boundingRect(QRect(0, 0, label->width(), 10000),
+                                                               Qt::TextWordWrap, label->text());
+        QVERIFY(needed.width() <= label->width() && needed.height() <= label->height());
+        ui.ConnectDone();
+        QVERIFY(shown() == nullptr);
+
+        ui.ConnectBegin("Connecting the board again...");
+        QVERIFY(shown() != nullptr);
+        ui.ConnectDone();
+        QVERIFY(shown() == nullptr);
+    }
+
     void connectThenDefinitions_data() {
         QTest::addColumn<QString>("board");
         QTest::addColumn<bool>("reloaded");
