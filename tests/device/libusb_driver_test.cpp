@@ -9,6 +9,7 @@
 #include "libusb.h"
 #include "sim/sim_driver.h"
 #include "standin_bus.h"
+#include "capture_timing.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -55,38 +56,6 @@ struct Events final : ConnectEvents {
     std::vector<std::string> failures;
 };
 
-// The signal generator's patterns repeat every 2.048 s of board time (counter and 1 ms
-// frame together): captures started in the same millisecond of that period match.
-constexpr std::uint64_t kCyclesPerMs = kCyclesPerSecond / 1000;
-constexpr std::uint64_t kPatternCycles = 2048 * kCyclesPerMs;
-
-std::uint64_t NextPatternStart(std::uint64_t cycle) {
-    return (cycle / kPatternCycles + 1) * kPatternCycles;
-}
-
-// The board time of the first sample of the running 1 kHz capture at CENTER.
-std::uint64_t FirstSampleCycle(const Board& board) {
-    constexpr std::uint64_t kSamplesAfterTrigger = kLogicSamples - 1 - kTriggerIndex[1];
-    const auto done = board.CaptureCompletionCycle();
-    return done ? *done - kSamplesAfterTrigger * kCyclesPerMs : 0;
-}
-
-// 1 kHz sampling (sample times on whole milliseconds), trigger on the first sample, trigger
-// position CENTER: half the memory stays unfilled.
-const ComboSelections kSlowCapture = {14, 1, 0, 15};
-// 100 MHz, trigger on the first sample at TOP: complete within a millisecond.
-const ComboSelections kFastCapture = {0, 0, 0, 15};
-
-// Polls every 400 ms until the cycle ends; the results in order.
-std::vector<PollResult> RunCycle(CaptureCycle& cycle, DeviceLink& link, Capture& capture,
-                                 Clock& clock, int most = 200) {
-    std::vector<PollResult> results;
-    for (int i = 0; i < most && cycle.captureArmed != 0; ++i) {
-        clock.SleepFor(std::chrono::milliseconds(kPollIntervalMs));
-        results.push_back(CaptureTick(cycle, link, capture, 0).poll);
-    }
-    return results;
-}
 
 struct UsbRig {
     TempDir locks;

@@ -7,6 +7,7 @@
 #include "device/libusb_driver.h"
 #include "firmware/image.h"
 #include "sim/sim_driver.h"
+#include "capture_timing.h"
 #include "temp_dir.h"
 #include "usbfs_testbed.h"
 
@@ -62,35 +63,6 @@ struct Events final : ConnectEvents {
     std::vector<std::string> failures;
 };
 
-constexpr std::uint64_t kCyclesPerMs = kCyclesPerSecond / 1000;
-// The signal generator's patterns repeat every 2.048 s of board time.
-constexpr std::uint64_t kPatternCycles = 2048 * kCyclesPerMs;
-
-std::uint64_t NextPatternStart(std::uint64_t cycle) {
-    return (cycle / kPatternCycles + 1) * kPatternCycles;
-}
-
-// The board time of the first sample of the running 1 kHz capture at CENTER.
-std::uint64_t FirstSampleCycle(const Board& board) {
-    constexpr std::uint64_t kSamplesAfterTrigger = kLogicSamples - 1 - kTriggerIndex[1];
-    const auto done = board.CaptureCompletionCycle();
-    return done ? *done - kSamplesAfterTrigger * kCyclesPerMs : 0;
-}
-
-// 1 kHz, trigger on the first sample, CENTER: half the memory stays unfilled.
-const ComboSelections kSlowCapture = {14, 1, 0, 15};
-// 100 MHz, trigger on the first sample at TOP.
-const ComboSelections kFastCapture = {0, 0, 0, 15};
-
-std::vector<PollResult> RunCycle(CaptureCycle& cycle, DeviceLink& link, Capture& capture,
-                                 Clock& clock, int most = 20) {
-    std::vector<PollResult> results;
-    for (int i = 0; i < most && cycle.captureArmed != 0; ++i) {
-        clock.SleepFor(std::chrono::milliseconds(kPollIntervalMs));
-        results.push_back(CaptureTick(cycle, link, capture, 0).poll);
-    }
-    return results;
-}
 
 struct SimResult {
     std::uint64_t first = 0; // the phase of the first sample
@@ -119,7 +91,7 @@ SimResult SimCapture(const std::filesystem::path& locks, std::uint64_t offset) {
     }
     sim.RunBoard(0, kCyclesPerMs);
     result.first = FirstSampleCycle(sim.board(0)) % kPatternCycles;
-    if (RunCycle(cycle, link, result.capture, clock).back() != PollResult::Complete) {
+    if (RunCycle(cycle, link, result.capture, clock, 20).back() != PollResult::Complete) {
         result.first = ~std::uint64_t{0};
     }
     return result;
@@ -242,7 +214,7 @@ TEST(RealLibusb, ConnectWithReloadAndCaptureGiveTheSamplesOfTheSimDriver) {
     const auto sim =
         SimCapture(usb.locks.path(), (usbFirst + kPatternCycles - simLead) % kPatternCycles);
     ASSERT_EQ(sim.first, usbFirst);
-    ASSERT_EQ(RunCycle(usbCycle, *usb.link, viaUsb, usb.clock).back(), PollResult::Complete);
+    ASSERT_EQ(RunCycle(usbCycle, *usb.link, viaUsb, usb.clock, 20).back(), PollResult::Complete);
     const Capture& viaSim = sim.capture;
     EXPECT_EQ(viaUsb.settings.unfilledPairs, 8189);
     EXPECT_EQ(viaUsb.settings.unfilledPairs, viaSim.settings.unfilledPairs);
@@ -603,7 +575,7 @@ TEST(RealLibusbFaults, UnplugDuringTheWaitThenReplug) {
     EXPECT_TRUE(restart.reconnected);
     ASSERT_TRUE(restart.settingsSent);
     EXPECT_EQ(bed.enumerations(), 4) << "plugged, reloaded, replugged, reloaded";
-    EXPECT_EQ(RunCycle(cycle, *usb.link, capture, usb.clock).back(), PollResult::Complete);
+    EXPECT_EQ(RunCycle(cycle, *usb.link, capture, usb.clock, 20).back(), PollResult::Complete);
     EXPECT_EQ(capture.settings.unfilledPairs, 8189);
 }
 
