@@ -151,6 +151,9 @@ public:
     void setTrace(std::function<void(const Mcs51&)> trace) { trace_ = std::move(trace); }
 
 private:
+    struct Insn; // one fetched instruction
+    struct Ops;  // the instruction handlers (instructions.inc)
+
     template <bool kSlow> StopReason runLoop(std::uint64_t insnEnd, const RunLimits& limits);
     void execute();
     bool serviceInterrupt();
