@@ -201,6 +201,11 @@ private:
     void memWrite(std::uint16_t addr, std::uint8_t v);
     std::uint8_t regRead(std::uint16_t addr);
     void regWrite(std::uint16_t addr, std::uint8_t v);
+    void endpointRegWrite(std::uint16_t addr, std::uint8_t v);
+    void portRegWrite(std::uint16_t addr, std::uint8_t v);
+    void usbIrqRegWrite(std::uint16_t addr, std::uint8_t v);
+    void usbControlRegWrite(std::uint16_t addr, std::uint8_t v);
+    void autodataWrite(std::uint8_t v);
     void mapPages();
     void resetUsbRegisters();
     void cpucsWrite(std::uint8_t v);
