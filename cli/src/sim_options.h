@@ -1,7 +1,7 @@
 #pragma once
 // The options that shape the simulated board (--board sim), shared by list and capture.
 
-#include "sim/sim_driver.h"
+#include "sim/driver/sim_driver.h"
 
 #include <cstdint>
 #include <string>
@@ -11,6 +11,7 @@ class App;
 }
 
 namespace pulsara::cli {
+using namespace pulsara::sim;
 
 struct SimCliOptions {
     int boards = 1;

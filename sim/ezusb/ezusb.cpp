@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace pulsara {
+namespace pulsara::sim {
 
 using namespace ezusb;
 
@@ -684,4 +684,4 @@ bool Ezusb::waitFor(const std::function<bool()>& cond, std::uint64_t end) {
     return ok;
 }
 
-} // namespace pulsara
+} // namespace pulsara::sim

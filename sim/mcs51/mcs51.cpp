@@ -1,8 +1,8 @@
-#include "sim/mcs51.h"
+#include "sim/mcs51/mcs51.h"
 
 #include "mcs51_tables.h"
 
-namespace pulsara {
+namespace pulsara::sim {
 
 namespace {
 
@@ -345,4 +345,4 @@ void Mcs51::step() {
 template StopReason Mcs51::runLoop<true>(std::uint64_t, const RunLimits&);
 template StopReason Mcs51::runLoop<false>(std::uint64_t, const RunLimits&);
 
-} // namespace pulsara
+} // namespace pulsara::sim
