@@ -1,8 +1,8 @@
 // sigrok session import: each channel onto the probe of its own number, or, when some
 // channel lies beyond probe 31 or --signals picks them, in order onto probes 0, 1, 2, ...
 
-#include "exchange_settings.h"
-#include "sr_session.h"
+#include "sr_import.h"
+#include "interop_settings.h"
 #include "zip_archive.h"
 
 #include <algorithm>
