@@ -16,9 +16,7 @@
 #include <iostream>
 #include <memory>
 
-#if PULSARA_HAVE_FIRMWARE_IMAGE
 #include "firmware/image.h"
-#endif
 
 namespace {
 
@@ -33,11 +31,7 @@ struct Options {
 };
 
 std::span<const std::uint8_t> BuiltInImage() {
-#if PULSARA_HAVE_FIRMWARE_IMAGE
     return pulsara::FirmwareImage();
-#else
-    return {};
-#endif
 }
 
 bool HaveDisplay() {

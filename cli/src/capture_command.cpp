@@ -16,9 +16,7 @@
 #include <memory>
 #include <ostream>
 
-#if PULSARA_HAVE_FIRMWARE_IMAGE
 #include "firmware/image.h"
-#endif
 
 namespace pulsara::cli {
 namespace {
@@ -55,11 +53,7 @@ void Apply(const std::optional<std::string>& given, const std::array<std::string
 }
 
 std::span<const std::uint8_t> BuiltInImage() {
-#if PULSARA_HAVE_FIRMWARE_IMAGE
     return FirmwareImage();
-#else
-    return {};
-#endif
 }
 
 } // namespace

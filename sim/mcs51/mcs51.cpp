@@ -54,7 +54,7 @@ const char* StopReasonName(StopReason r) {
     case StopReason::Budget:
         return "budget";
     case StopReason::Instructions:
-        return "budget";
+        return "instruction-budget";
     case StopReason::Pc:
         return "pc";
     case StopReason::SelfJump:
