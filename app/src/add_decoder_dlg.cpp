@@ -1,6 +1,6 @@
 #include "app/add_decoder_dlg.h"
 
-#include "view/decoder_rows.h"
+#include "analysis/stack_text.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -84,7 +84,7 @@ void AddDecoderDlg::ShowDecoder(int index) {
         return;
     }
     const auto& decoder = decoders_[static_cast<std::size_t>(index)];
-    const auto guess = GuessChannels(decoder, signalNames_);
+    const auto guess = analysis::GuessChannels(decoder, signalNames_);
     const std::size_t required = decoder.channels.size();
     for (std::size_t c = 0; c < guess.size(); ++c) {
         auto* list = new QComboBox(channelForm_->parentWidget());
@@ -150,7 +150,7 @@ std::string AddDecoderDlg::Stack() const {
             options.emplace_back(optionEditors_[i].first, value);
         }
     }
-    return StackText(decoder.id, channels, options);
+    return analysis::StackText(decoder.id, channels, options);
 }
 
 } // namespace pulsara
