@@ -5,9 +5,7 @@
 #include "sim/mcs51/mcs51.h"
 #include "sim/mcs51/program_file.h"
 
-#ifdef PULSARA_HAVE_FIRMWARE
 #include "firmware/image.h"
-#endif
 
 #include <benchmark/benchmark.h>
 
@@ -218,7 +216,6 @@ void BM_Chip_CrcC(benchmark::State& state) {
 BENCHMARK(BM_Chip_CrcC)->UseRealTime()->Unit(benchmark::kMillisecond);
 #endif
 
-#ifdef PULSARA_HAVE_FIRMWARE
 // A board that answers every read strobe with a counter and reports the status line high.
 class CountingBoard final : public EzusbBoard {
 public:
@@ -277,7 +274,6 @@ void BM_Chip_FirmwareReadOut(benchmark::State& state) {
                            benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Chip_FirmwareReadOut)->UseRealTime()->Unit(benchmark::kMillisecond);
-#endif
 
 } // namespace
 
