@@ -114,9 +114,9 @@ void AddCaptureCommand(CLI::App& app, CommandContext& context) {
         request.output = options->output;
         std::unique_ptr<EzusbDriver> backend;
         if (options->board == "sim") {
-            const SimOptions sim = options->sim.ToSimOptions();
-            backend = std::make_unique<SimDriver>(sim, clock);
-            request.lockDirectory = SimLockDirectory();
+            const sim::SimOptions sim = options->sim.ToSimOptions();
+            backend = std::make_unique<sim::SimDriver>(sim, clock);
+            request.lockDirectory = sim::SimLockDirectory();
             // Board time does not wait for the wall clock: poll at once, and often.
             if (sim.speed == 0.0) {
                 request.pollInterval = std::chrono::milliseconds(10);

@@ -11,7 +11,6 @@ class App;
 }
 
 namespace pulsara::cli {
-using namespace pulsara::sim;
 
 struct SimCliOptions {
     int boards = 1;
@@ -19,7 +18,7 @@ struct SimCliOptions {
     double speed = 1.0;
     std::int64_t unplugAfterMs = -1;
 
-    [[nodiscard]] SimOptions ToSimOptions() const;
+    [[nodiscard]] sim::SimOptions ToSimOptions() const;
 };
 
 void AddSimOptions(CLI::App& command, SimCliOptions& options);
