@@ -171,12 +171,4 @@ Result<std::vector<DecoderInfo>> InstalledDecoders() {
     return all;
 }
 
-Result<DecoderInfo> FindDecoder(std::string_view id) {
-    auto lock = detail::LockSrd();
-    if (!lock) {
-        return Result<DecoderInfo>::Fail(lock.error());
-    }
-    return detail::LoadDecoder(lock.value(), id);
-}
-
 } // namespace pulsara::analysis

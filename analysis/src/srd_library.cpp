@@ -8,6 +8,24 @@
 #include <cstdarg>
 #include <cstdio>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define PULSARA_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PULSARA_LEAK_CHECKED 1
+#endif
+#endif
+
+#if PULSARA_LEAK_CHECKED
+// What the interpreter and libsigrokdecode keep until the process ends (interpreter
+// start-up, decoder registration) is theirs to free. Every program that decodes links this
+// file, so the sanitizer builds of the programs, and the tests that run them as child
+// processes, check our own allocations only.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libpython3.11.so\nleak:libsigrokdecode.so\nleak:libglib-2.0.so\n";
+}
+#endif
+
 namespace pulsara::analysis::detail {
 namespace {
 

@@ -1,6 +1,6 @@
 #include "app/add_decoder_dlg.h"
 
-#include "view/decoder_rows.h"
+#include "analysis/stack_text.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -106,7 +106,7 @@ void AddDecoderDlg::ShowDecoder(int index) {
             upperList_->addItem(Q(uppers_[u].id + "  (" + uppers_[u].longname + ")"));
         }
     }
-    const auto guess = GuessChannels(decoder, signalNames_);
+    const auto guess = analysis::GuessChannels(decoder, signalNames_);
     const std::size_t required = decoder.channels.size();
     for (std::size_t c = 0; c < guess.size(); ++c) {
         auto* list = new QComboBox(channelForm_->parentWidget());
@@ -172,7 +172,7 @@ std::string AddDecoderDlg::Stack() const {
             options.emplace_back(optionEditors_[i].first, value);
         }
     }
-    std::string stack = StackText(decoder.id, channels, options);
+    std::string stack = analysis::StackText(decoder.id, channels, options);
     if (const int upper = upperList_->currentIndex(); upper > 0) {
         stack += "," + uppers_[upperChoices_[static_cast<std::size_t>(upper - 1)]].id;
     }

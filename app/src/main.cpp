@@ -6,7 +6,7 @@
 #include "app/viewer_services.h"
 #include "device/instance_claim.h"
 #include "device/libusb_driver.h"
-#include "sim/sim_driver.h"
+#include "sim/driver/sim_driver.h"
 
 #include <CLI/CLI.hpp>
 
@@ -16,9 +16,7 @@
 #include <iostream>
 #include <memory>
 
-#if PULSARA_HAVE_FIRMWARE_IMAGE
 #include "firmware/image.h"
-#endif
 
 namespace {
 
@@ -33,11 +31,7 @@ struct Options {
 };
 
 std::span<const std::uint8_t> BuiltInImage() {
-#if PULSARA_HAVE_FIRMWARE_IMAGE
     return pulsara::FirmwareImage();
-#else
-    return {};
-#endif
 }
 
 bool HaveDisplay() {
@@ -61,7 +55,7 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, pulsara::kMaxInstances - 1));
     cli.add_option("--sim-boards", options.simBoards,
                    "simulated boards at instances 0..N-1 (--board sim; default 1)")
-        ->check(CLI::Range(1, pulsara::kMaxSimBoards));
+        ->check(CLI::Range(1, pulsara::sim::kMaxSimBoards));
     cli.add_option("--sim-boot", options.simBoot,
                    "what the simulated boards boot: old (reloaded at start-up), current or "
                    "blank (no EEPROM); default old")
@@ -93,12 +87,12 @@ int main(int argc, char** argv) {
     std::unique_ptr<pulsara::EzusbDriver> driver;
     std::filesystem::path lockDirectory = pulsara::DefaultLockDirectory();
     if (options.board == "sim") {
-        const pulsara::SimOptions sim{
+        const pulsara::sim::SimOptions sim{
             options.simBoards,
-            pulsara::ParseSimBoot(options.simBoot).value_or(pulsara::SimBoot::Old),
+            pulsara::sim::ParseSimBoot(options.simBoot).value_or(pulsara::sim::SimBoot::Old),
             options.simSpeed, options.simUnplugAfterMs};
-        driver = std::make_unique<pulsara::SimDriver>(sim, clock);
-        lockDirectory = pulsara::SimLockDirectory();
+        driver = std::make_unique<pulsara::sim::SimDriver>(sim, clock);
+        lockDirectory = pulsara::sim::SimLockDirectory();
     } else {
         auto usb = std::make_unique<pulsara::LibusbDriver>();
         if (!usb->initError().empty()) {

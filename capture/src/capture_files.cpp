@@ -1,8 +1,8 @@
 #include "capture/capture_files.h"
 
 #include "capture/definition_text.h"
+#include "definition_file.h"
 #include "temporary_file.h"
-#include "text_file.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "imported_capture.h"
 
-#include "exchange_settings.h"
+#include "interop_settings.h"
 
 #include <algorithm>
 #include <cstdio>

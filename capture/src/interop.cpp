@@ -2,10 +2,11 @@
 
 #include "capture/definition_text.h"
 #include "imported_capture.h"
-#include "sr_session.h"
+#include "sr_export.h"
+#include "sr_import.h"
 #include "temporary_file.h"
-#include "vcd_reader.h"
-#include "vcd_writer.h"
+#include "vcd_export.h"
+#include "vcd_import.h"
 
 #include <algorithm>
 #include <cctype>

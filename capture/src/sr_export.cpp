@@ -1,8 +1,8 @@
 // sigrok session export: the 32 probes as 32 logic channels, named after the rows.
 
-#include "exchange_names.h"
-#include "exchange_settings.h"
-#include "sr_session.h"
+#include "sr_export.h"
+#include "interop_names.h"
+#include "interop_settings.h"
 #include "zip_archive.h"
 
 #include <array>

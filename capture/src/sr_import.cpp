@@ -1,8 +1,8 @@
 // sigrok session import: each channel onto the probe of its own number, or, when some
 // channel lies beyond probe 31 or --signals picks them, in order onto probes 0, 1, 2, ...
 
-#include "exchange_settings.h"
-#include "sr_session.h"
+#include "sr_import.h"
+#include "interop_settings.h"
 #include "zip_archive.h"
 
 #include <algorithm>
@@ -232,15 +232,8 @@ std::optional<std::string> MapChannels(const Metadata& device, long count,
     return std::nullopt;
 }
 
-} // namespace
-
-std::optional<std::string> ReadSr(const std::filesystem::path& path, const ImportOptions& options,
-                                  ImportedCapture& imported) {
-    ZipReader zip;
-    if (!zip.Open(path)) {
-        return "it is not a readable zip archive (" + zip.Error() +
-               "); a sigrok session file is one";
-    }
+// The "version" member: sessions of versions 1 and 2.
+std::optional<std::string> CheckVersion(ZipReader& zip) {
     std::string text;
     bool tooLong = false;
     if (!zip.Has("version")) {
@@ -254,17 +247,30 @@ std::optional<std::string> ReadSr(const std::filesystem::path& path, const Impor
         return Member("version") + " holds \"" + std::string(version.substr(0, 16)) +
                "\"; pulsara reads sigrok session files of versions 1 and 2";
     }
+    return std::nullopt;
+}
+
+std::optional<std::string> ReadMetadata(ZipReader& zip, Metadata& device) {
     if (!zip.Has("metadata")) {
         return Member("metadata") + " is missing; it names the channels and the sample rate";
     }
+    std::string text;
+    bool tooLong = false;
     if (!zip.Read("metadata", kMaxMetadataBytes, text, tooLong) || tooLong) {
         return Member("metadata") +
                (tooLong ? " is larger than 1 MiB" : " cannot be read: " + zip.Error());
     }
-    Metadata device;
-    if (auto error = ParseMetadata(text, device)) {
-        return error;
-    }
+    return ParseMetadata(text, device);
+}
+
+struct SampleFormat {
+    long channels = 0;
+    long unitSize = 1; // bytes per sample
+};
+
+// Channel count, sample size and rate from the device's keys.
+std::optional<std::string> ReadFormat(Metadata& device, const ImportOptions& options,
+                                      SampleFormat& format, ImportedCapture& imported) {
     const auto at = [&](const std::string& key) {
         return Member("metadata") + ", line " + std::to_string(device.keys[key].second) + ": ";
     };
@@ -276,18 +282,18 @@ std::optional<std::string> ReadSr(const std::filesystem::path& path, const Impor
         return at("total probes") + "the capture has \"" + device.keys["total probes"].first +
                "\" logic channels; pulsara reads 1 to " + std::to_string(kMaxChannels);
     }
-    long unitSize = 1;
+    format.channels = *channels;
     if (device.keys.count("unitsize") != 0) {
         const auto parsed = ParseInt(device.keys["unitsize"].first);
         if (!parsed || *parsed < 1 || *parsed > kMaxUnitSize) {
             return at("unitsize") + "unit size \"" + device.keys["unitsize"].first +
                    "\"; pulsara reads samples of 1 to " + std::to_string(kMaxUnitSize) + " bytes";
         }
-        unitSize = *parsed;
+        format.unitSize = *parsed;
     }
-    if (*channels > unitSize * 8) {
-        return at("total probes") + std::to_string(*channels) + " channels do not fit samples of " +
-               std::to_string(unitSize) + " byte(s)";
+    if (format.channels > format.unitSize * 8) {
+        return at("total probes") + std::to_string(format.channels) +
+               " channels do not fit samples of " + std::to_string(format.unitSize) + " byte(s)";
     }
     if (device.keys.count("samplerate") != 0) {
         const auto hz = ParseSampleRate(device.keys["samplerate"].first);
@@ -302,21 +308,22 @@ std::optional<std::string> ReadSr(const std::filesystem::path& path, const Impor
         return std::string("--rate samples a VCD at another rate; a session's samples are "
                            "taken as they are, at the session's own rate");
     }
-    std::vector<Channel> mapped;
-    if (auto error = MapChannels(device, *channels, options, mapped, imported)) {
-        return error;
-    }
-    if (device.keys.count("total analog") != 0 && device.keys["total analog"].first != "0") {
-        imported.warnings.push_back("the file's " + device.keys["total analog"].first +
-                                    " analog channel(s) were not read");
-    }
+    return std::nullopt;
+}
 
-    // The samples: <capturefile>-1, -2, ... in order (older files: <capturefile> alone).
-    const auto unit = static_cast<std::size_t>(unitSize);
-    const std::size_t wanted = static_cast<std::size_t>(kSampleCount) * unit;
+struct SampleBytes {
     std::string data;
-    std::string lastMember;
-    bool cut = false;
+    std::string lastMember; // the member the last bytes came from
+    bool cut = false;       // more samples than a capture holds
+};
+
+// The samples: <capturefile>-1, -2, ... in order (older files: <capturefile> alone), up to
+// one capture's worth.
+std::optional<std::string> ReadSampleBytes(ZipReader& zip, const Metadata& device, std::size_t unit,
+                                           SampleBytes& bytes) {
+    const std::size_t wanted = static_cast<std::size_t>(kSampleCount) * unit;
+    std::string& data = bytes.data;
+    bool tooLong = false;
     for (int chunk = 1;; ++chunk) {
         std::string name = device.capturefile + "-" + std::to_string(chunk);
         if (chunk == 1 && !zip.Has(name) && zip.Has(device.capturefile)) {
@@ -334,14 +341,14 @@ std::optional<std::string> ReadSr(const std::filesystem::path& path, const Impor
                                         ? ParseInt(std::string_view(member).substr(prefix.size()))
                                         : std::nullopt;
                 if (number && *number > chunk) {
-                    return Member(member) + " follows " + Member(lastMember) + " without " +
+                    return Member(member) + " follows " + Member(bytes.lastMember) + " without " +
                            Member(name) + " between them; the archive is damaged";
                 }
             }
             break;
         }
         if (data.size() == wanted) {
-            cut = true;
+            bytes.cut = true;
             break;
         }
         std::string piece;
@@ -349,27 +356,33 @@ std::optional<std::string> ReadSr(const std::filesystem::path& path, const Impor
             return Member(name) + " cannot be read (" + zip.Error() + "); the archive is damaged";
         }
         data += piece;
-        lastMember = name;
+        bytes.lastMember = name;
         if (tooLong) {
-            cut = true;
+            bytes.cut = true;
             break;
         }
         if (name == device.capturefile) {
             break;
         }
     }
-    if (!cut && data.size() % unit != 0) {
-        return Member(lastMember) + " ends inside a sample: the samples hold " +
+    if (!bytes.cut && data.size() % unit != 0) {
+        return Member(bytes.lastMember) + " ends inside a sample: the samples hold " +
                std::to_string(data.size()) + " bytes, not a whole number of " +
                std::to_string(unit) + "-byte samples";
     }
-    const std::size_t count = data.size() / unit;
+    return std::nullopt;
+}
+
+// Each sample's mapped channels onto their probes' bits.
+void UnpackSamples(const SampleBytes& bytes, std::size_t unit, const std::vector<Channel>& mapped,
+                   ImportedCapture& imported) {
+    const std::size_t count = bytes.data.size() / unit;
     auto& samples = *imported.samples;
     for (std::size_t s = 0; s < count; ++s) {
         std::uint32_t word = 0;
         for (const auto& c : mapped) {
-            const auto byte =
-                static_cast<unsigned char>(data[s * unit + static_cast<std::size_t>(c.index / 8)]);
+            const auto byte = static_cast<unsigned char>(
+                bytes.data[s * unit + static_cast<std::size_t>(c.index / 8)]);
             if (((byte >> (c.index % 8)) & 1U) != 0) {
                 word |= 1U << c.probe;
             }
@@ -379,7 +392,7 @@ std::optional<std::string> ReadSr(const std::filesystem::path& path, const Impor
         }
     }
     imported.samplesCovered = static_cast<int>(count);
-    if (cut) {
+    if (bytes.cut) {
         imported.warnings.push_back("the file holds more than " + std::to_string(kSampleCount) +
                                     " samples; only the first " + std::to_string(kSampleCount) +
                                     " were read");
@@ -388,6 +401,42 @@ std::optional<std::string> ReadSr(const std::filesystem::path& path, const Impor
                                     " samples; samples " + std::to_string(count) + " to " +
                                     std::to_string(kSampleCount - 1) + " read as 0");
     }
+}
+
+} // namespace
+
+std::optional<std::string> ReadSr(const std::filesystem::path& path, const ImportOptions& options,
+                                  ImportedCapture& imported) {
+    ZipReader zip;
+    if (!zip.Open(path)) {
+        return "it is not a readable zip archive (" + zip.Error() +
+               "); a sigrok session file is one";
+    }
+    if (auto error = CheckVersion(zip)) {
+        return error;
+    }
+    Metadata device;
+    if (auto error = ReadMetadata(zip, device)) {
+        return error;
+    }
+    SampleFormat format;
+    if (auto error = ReadFormat(device, options, format, imported)) {
+        return error;
+    }
+    std::vector<Channel> mapped;
+    if (auto error = MapChannels(device, format.channels, options, mapped, imported)) {
+        return error;
+    }
+    if (device.keys.count("total analog") != 0 && device.keys["total analog"].first != "0") {
+        imported.warnings.push_back("the file's " + device.keys["total analog"].first +
+                                    " analog channel(s) were not read");
+    }
+    const auto unit = static_cast<std::size_t>(format.unitSize);
+    SampleBytes bytes;
+    if (auto error = ReadSampleBytes(zip, device, unit, bytes)) {
+        return error;
+    }
+    UnpackSamples(bytes, unit, mapped, imported);
     return std::nullopt;
 }
 

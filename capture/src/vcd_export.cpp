@@ -1,9 +1,9 @@
 // VCD export: one time unit per sample, only the signals that change at each time.
 
+#include "vcd_export.h"
 #include "capture/samples.h"
-#include "exchange_names.h"
-#include "exchange_settings.h"
-#include "vcd_writer.h"
+#include "interop_names.h"
+#include "interop_settings.h"
 
 #include <algorithm>
 #include <array>

@@ -1,11 +1,11 @@
 // VCD import: 1-bit wires and vectors (split into bits) in declaration order onto probes,
 // one sample per time unit from the first time stamp, or per period of a chosen rate.
 
+#include "vcd_import.h"
 #include "capture/labels.h"
-#include "exchange_names.h"
-#include "exchange_settings.h"
+#include "interop_names.h"
+#include "interop_settings.h"
 #include "token_reader.h"
-#include "vcd_reader.h"
 
 #include <algorithm>
 #include <cerrno>

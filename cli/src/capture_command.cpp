@@ -17,9 +17,7 @@
 #include <memory>
 #include <ostream>
 
-#if PULSARA_HAVE_FIRMWARE_IMAGE
 #include "firmware/image.h"
-#endif
 
 namespace pulsara::cli {
 namespace {
@@ -57,11 +55,7 @@ void Apply(const std::optional<std::string>& given, const std::array<std::string
 }
 
 std::span<const std::uint8_t> BuiltInImage() {
-#if PULSARA_HAVE_FIRMWARE_IMAGE
     return FirmwareImage();
-#else
-    return {};
-#endif
 }
 
 } // namespace
@@ -128,9 +122,9 @@ void AddCaptureCommand(CLI::App& app, CommandContext& context) {
         request.output = options->output;
         std::unique_ptr<EzusbDriver> backend;
         if (options->board == "sim") {
-            const SimOptions sim = options->sim.ToSimOptions();
-            backend = std::make_unique<SimDriver>(sim, clock);
-            request.lockDirectory = SimLockDirectory();
+            const sim::SimOptions sim = options->sim.ToSimOptions();
+            backend = std::make_unique<sim::SimDriver>(sim, clock);
+            request.lockDirectory = sim::SimLockDirectory();
             // Board time does not wait for the wall clock: poll at once, and often.
             if (sim.speed == 0.0) {
                 request.pollInterval = std::chrono::milliseconds(10);

@@ -25,7 +25,7 @@ int RunBoardCaptureUntil(EzusbDriver& driver, Capture& capture, std::span<const 
         return 2;
     }
     // Rows and rate are known before the first capture; only the samples change.
-    const auto query = analysis::CompileMatch(capture, *words, DecodeShiftJis);
+    const auto query = analysis::CompileMatch(capture, *words, ShiftJisToUtf8);
     if (!query) {
         err << "pulsara-cli: --until: " << query.error() << "\n";
         return 2;

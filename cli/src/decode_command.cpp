@@ -183,7 +183,7 @@ void Decode(const DecodeOptions& options, CommandContext& context) {
     if (!capture) {
         return;
     }
-    analysis::DecodeRequest request{options.stacks, std::nullopt, DecodeShiftJis};
+    analysis::DecodeRequest request{options.stacks, std::nullopt, ShiftJisToUtf8};
     if (options.samplerate) {
         request.samplerate = ParseRate(*options.samplerate);
         if (!request.samplerate) {

@@ -136,14 +136,14 @@ void RunDiff(const DiffOptions& options, CommandContext& context) {
     };
     std::vector<analysis::CompareTarget> targets;
     if (options.signals.empty()) {
-        targets = analysis::RowTargets(a->channels, DecodeShiftJis);
+        targets = analysis::RowTargets(a->channels, ShiftJisToUtf8);
         if (targets.empty()) {
             return fail("the rows of \"" + options.first.string() +
                         "\" show no probe; name the signals to compare with --signal");
         }
     }
     for (const auto& text : options.signals) {
-        auto target = analysis::ResolveTarget(a->channels, text, DecodeShiftJis);
+        auto target = analysis::ResolveTarget(a->channels, text, ShiftJisToUtf8);
         if (!target) {
             return fail(target.error());
         }

@@ -37,7 +37,7 @@ void Find(const FindOptions& options, CommandContext& context) {
         context.exitCode = kBadInput;
         return;
     }
-    const auto query = analysis::CompileMatch(*capture, options.match, DecodeShiftJis);
+    const auto query = analysis::CompileMatch(*capture, options.match, ShiftJisToUtf8);
     if (!query) {
         context.err << "pulsara-cli: " << query.error() << "\n";
         context.exitCode = kBadInput;

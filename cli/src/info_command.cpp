@@ -45,7 +45,7 @@ nlohmann::ordered_json InfoJson(const Capture& capture, const std::optional<Load
         for (int p = 0; p < row.probeCount; ++p) {
             probes.push_back(row.probes[static_cast<std::size_t>(p)]);
         }
-        rows.push_back({{"name", DecodeShiftJis(NameBytes(row))},
+        rows.push_back({{"name", ShiftJisToUtf8(NameBytes(row))},
                         {"nameHex", LowerHex(NameBytes(row))},
                         {"probes", probes}});
     }
@@ -98,7 +98,7 @@ void PrintSummary(std::ostream& out, const Capture& capture, const std::optional
         << "rows             " << capture.channels.rowCount << "\n";
     for (int i = 0; i < capture.channels.rowCount; ++i) {
         const auto& row = capture.channels.rows[static_cast<std::size_t>(i)];
-        std::string name = DecodeShiftJis(NameBytes(row));
+        std::string name = ShiftJisToUtf8(NameBytes(row));
         // A name may end with its line's CR LF; keep the listing one line per row.
         std::erase_if(name, [](char c) { return c == '\r' || c == '\n'; });
         // Pad by terminal columns, not bytes, so Shift-JIS names line up too.

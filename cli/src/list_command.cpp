@@ -38,9 +38,9 @@ void AddListCommand(CLI::App& app, CommandContext& context) {
         }
         if (board->empty() || *board == "sim") {
             SystemClock clock;
-            SimDriver driver{sim->ToSimOptions(), clock};
+            sim::SimDriver driver{sim->ToSimOptions(), clock};
             context.out << "sim (simulated boards, --sim-boot " << sim->boot << "):\n";
-            (void)ListBoards(driver, SimLockDirectory(), context.out);
+            (void)ListBoards(driver, sim::SimLockDirectory(), context.out);
         }
     });
 }

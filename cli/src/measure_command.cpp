@@ -144,7 +144,7 @@ void AddMeasureCommand(CLI::App& app, CommandContext& context) {
             return;
         }
         const auto signal =
-            analysis::ResolveSignal(capture->channels, options->signal, DecodeShiftJis);
+            analysis::ResolveSignal(capture->channels, options->signal, ShiftJisToUtf8);
         if (!signal) {
             context.err << "pulsara-cli: " << signal.error() << "\n";
             context.exitCode = 1;

@@ -76,7 +76,7 @@ std::optional<std::vector<AnnotationRow>> DecodeRows(const Capture& capture,
     if (stacks.empty()) {
         return std::vector<AnnotationRow>{};
     }
-    const auto plan = analysis::PlanDecode(capture, {stacks, std::nullopt, DecodeShiftJis});
+    const auto plan = analysis::PlanDecode(capture, {stacks, std::nullopt, ShiftJisToUtf8});
     if (!plan) {
         context.err << "pulsara-cli: " << plan.error() << "\n";
         return std::nullopt;

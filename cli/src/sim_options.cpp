@@ -4,16 +4,16 @@
 
 namespace pulsara::cli {
 
-SimOptions SimCliOptions::ToSimOptions() const {
+sim::SimOptions SimCliOptions::ToSimOptions() const {
     // The option checks have already limited every value.
-    return {boards, ParseSimBoot(boot).value_or(SimBoot::Old), speed, unplugAfterMs};
+    return {boards, sim::ParseSimBoot(boot).value_or(sim::SimBoot::Old), speed, unplugAfterMs};
 }
 
 void AddSimOptions(CLI::App& command, SimCliOptions& options) {
     command
         .add_option("--sim-boards", options.boards,
                     "simulated boards at instances 0..N-1 (--board sim; default 1)")
-        ->check(CLI::Range(1, kMaxSimBoards));
+        ->check(CLI::Range(1, sim::kMaxSimBoards));
     command
         .add_option("--sim-boot", options.boot,
                     "what the simulated boards boot: old (firmware \"V099\", reloaded at "

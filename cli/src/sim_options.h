@@ -1,7 +1,7 @@
 #pragma once
 // The options that shape the simulated board (--board sim), shared by list and capture.
 
-#include "sim/sim_driver.h"
+#include "sim/driver/sim_driver.h"
 
 #include <cstdint>
 #include <string>
@@ -18,7 +18,7 @@ struct SimCliOptions {
     double speed = 1.0;
     std::int64_t unplugAfterMs = -1;
 
-    [[nodiscard]] SimOptions ToSimOptions() const;
+    [[nodiscard]] sim::SimOptions ToSimOptions() const;
 };
 
 void AddSimOptions(CLI::App& command, SimCliOptions& options);

@@ -1,5 +1,8 @@
 #pragma once
-// Texts for the terminal: names from definition texts are Shift-JIS (CP932) bytes.
+// Texts for the terminal: names from definition texts are Shift-JIS (CP932) bytes, read
+// with ShiftJisToUtf8 (capture/shift_jis.h).
+
+#include "capture/shift_jis.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -8,9 +11,6 @@
 #include <string_view>
 
 namespace pulsara::cli {
-
-// UTF-8 of the bytes read as CP932; a byte that starts no valid character becomes U+FFFD.
-[[nodiscard]] std::string DecodeShiftJis(std::string_view bytes);
 
 // Terminal columns a UTF-8 text takes: East Asian wide and full-width characters count 2.
 [[nodiscard]] int DisplayWidth(std::string_view utf8);

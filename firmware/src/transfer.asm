@@ -8,6 +8,22 @@
 
         .area   CSEG (CODE)
 
+; Packets left - 1: R6:R7 (high, low) count down by one and are stored back in
+; PACKETS_HI/PACKETS_LO. Leaves DPTR at PACKETS_LO.
+        .macro  dec_packets_left
+        mov     a,r7
+        clr     c
+        subb    a,#1
+        mov     r7,a
+        mov     a,r6
+        subb    a,#0
+        mov     dptr,#PACKETS_HI
+        movx    @dptr,a
+        inc     dptr
+        mov     a,r7
+        movx    @dptr,a
+        .endm
+
 ; Block-read pump, one pass of the main loop: fills at most one packet of endpoint 2 IN.
 ; A full packet samples the status line after every 8-byte group and counts the groups
 ; after which it read low; the tail packet is not sampled.
@@ -65,17 +81,7 @@ pump:
         mov     dptr,#IN2BC
         mov     a,#64
         movx    @dptr,a
-        mov     a,r7            ; packets left - 1
-        clr     c
-        subb    a,#1
-        mov     r7,a
-        mov     a,r6
-        subb    a,#0
-        mov     dptr,#PACKETS_HI
-        movx    @dptr,a
-        inc     dptr
-        mov     a,r7
-        movx    @dptr,a
+        dec_packets_left
         mov     a,r4            ; counter += r4, 32 bits, most significant byte first
         jz      pump_out
         mov     dptr,#COUNTER+3
@@ -160,17 +166,7 @@ isr_ep2_out:
         mov     a,r6
         orl     a,r7
         jz      rearm
-        mov     a,r7
-        clr     c
-        subb    a,#1
-        mov     r7,a
-        mov     a,r6
-        subb    a,#0
-        mov     dptr,#PACKETS_HI
-        movx    @dptr,a
-        inc     dptr
-        mov     a,r7
-        movx    @dptr,a
+        dec_packets_left
         sjmp    rearm
 short_packet:
         mov     dptr,#TAIL

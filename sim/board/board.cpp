@@ -1,6 +1,6 @@
-#include "sim/board.h"
+#include "sim/board/board.h"
 
-namespace pulsara {
+namespace pulsara::sim {
 namespace {
 
 constexpr std::uint8_t kModeLines = 0x07;
@@ -56,4 +56,4 @@ void Board::fastWrite(std::uint8_t byte, std::uint64_t /*cycle*/) {
     logic_.WriteStrobe(byte);
 }
 
-} // namespace pulsara
+} // namespace pulsara::sim

@@ -1,9 +1,9 @@
-#include "sim/board.h"
+#include "sim/board/board.h"
 
 #include <algorithm>
 #include <array>
 
-namespace pulsara {
+namespace pulsara::sim {
 namespace {
 
 // Product string descriptor of our firmware: "V100" as UTF-16LE.
@@ -47,4 +47,4 @@ std::optional<std::vector<std::uint8_t>> BootEeprom(std::span<const std::uint8_t
     return e;
 }
 
-} // namespace pulsara
+} // namespace pulsara::sim

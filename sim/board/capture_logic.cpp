@@ -1,8 +1,8 @@
-#include "sim/capture_logic.h"
+#include "sim/board/capture_logic.h"
 
-#include "sim/signal_generator.h"
+#include "sim/board/signal_generator.h"
 
-namespace pulsara {
+namespace pulsara::sim {
 namespace {
 
 constexpr int kModeRegister0 = 0;
@@ -131,4 +131,4 @@ bool CaptureLogic::StatusLine(std::uint64_t ns) const {
     return complete_;
 }
 
-} // namespace pulsara
+} // namespace pulsara::sim

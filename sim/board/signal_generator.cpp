@@ -1,6 +1,6 @@
-#include "sim/signal_generator.h"
+#include "sim/board/signal_generator.h"
 
-namespace pulsara {
+namespace pulsara::sim {
 namespace {
 
 std::uint32_t Bit(bool level, int probe) {
@@ -97,4 +97,4 @@ std::uint32_t ProbesAt(std::uint64_t ns) {
            Bit(ns % kRareEventPeriodNs - kRareEventAtNs < kRareEventWidthNs, probe::kRareEvent);
 }
 
-} // namespace pulsara
+} // namespace pulsara::sim

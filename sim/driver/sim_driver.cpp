@@ -1,4 +1,4 @@
-#include "sim/sim_driver.h"
+#include "sim/driver/sim_driver.h"
 
 #include "device/driver_records.h"
 #include "device/instance_claim.h"
@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace pulsara {
+namespace pulsara::sim {
 namespace {
 
 constexpr std::uint64_t kCyclesPerMs = kCyclesPerSecond / 1000;
@@ -472,4 +472,4 @@ IoResult SimDriver::Bulk(Slot& slot, bool toDevice, std::span<const std::uint8_t
     return {true, static_cast<std::uint32_t>(got)};
 }
 
-} // namespace pulsara
+} // namespace pulsara::sim

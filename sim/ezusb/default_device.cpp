@@ -1,8 +1,8 @@
 #include "default_device.h"
 
-#include "sim/ezusb.h"
+#include "sim/ezusb/ezusb.h"
 
-namespace pulsara {
+namespace pulsara::sim {
 
 std::vector<std::uint8_t> DefaultDeviceDescriptor(std::uint16_t vendorId, std::uint16_t productId,
                                                   std::uint16_t deviceId) {
@@ -51,4 +51,4 @@ std::vector<std::uint8_t> DefaultConfigurationDescriptor() {
     return d;
 }
 
-} // namespace pulsara
+} // namespace pulsara::sim

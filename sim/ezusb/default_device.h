@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace pulsara {
+namespace pulsara::sim {
 
 // Interface 0 has three alternate settings: 0 without endpoints, 1 and 2 with them.
 inline constexpr std::uint8_t kDefaultAltSettings = 3;
@@ -16,4 +16,4 @@ DefaultDeviceDescriptor(std::uint16_t vendorId, std::uint16_t productId, std::ui
 // are a choice (the chip's are not documented): bulk 2-7 IN and OUT plus interrupt 1 IN.
 [[nodiscard]] std::vector<std::uint8_t> DefaultConfigurationDescriptor();
 
-} // namespace pulsara
+} // namespace pulsara::sim

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace pulsara {
+namespace pulsara::sim {
 
 using namespace ezusb;
 
@@ -318,60 +318,8 @@ std::uint8_t Ezusb::regRead(std::uint16_t a) {
 void Ezusb::regWrite(std::uint16_t a, std::uint8_t v) {
     Impl& s = *impl_;
     ++s.touches;
-    if (a >= IN0BC - 1 && a <= OutCs(7) + 1) {
-        const int idx = (a - 0x7FB4) / 2;
-        const bool isIn = idx < 8;
-        const int n = idx & 7;
-        const bool isBc = (a & 1) != 0;
-        const bool paired = n >= 2 && (n & 1) == 0 &&
-                            (s.regs[USBPAIR & 0xFF] & (1 << ((n / 2 - 1) + (isIn ? 0 : 3))));
-        const std::size_t cap = paired ? 2 : 1;
-        if (isIn) {
-            Endpoint& ep = s.in[n];
-            if (isBc) {
-                // Arming: the core takes the packet from INnBUF now.
-                const std::size_t len = v & 0x7F;
-                if (len > kEndpointPacketSize)
-                    firmwareFault("IN" + std::to_string(n) + "BC written with " +
-                                  std::to_string(len) + ", above 64");
-                ep.lastBc = v;
-                const std::uint8_t* buf = &mem_[InBuf(n)];
-                if (ep.packets.size() >= cap)
-                    ep.packets.pop_back(); // rewritten while busy
-                ep.packets.emplace_back(buf, buf + len);
-            } else if (n == 0) {
-                if (v & kEp0csHsnak)
-                    s.hsnak = false;
-                s.ep0Stall = (v & kEp0csStall) != 0;
-            } else {
-                ep.stall = (v & kCsStall) != 0;
-                if ((v & kCsBusy) && kInBusyWriteCancels)
-                    ep.packets.clear();
-            }
-        } else {
-            Endpoint& ep = s.out[n];
-            if (isBc && (cpu_.sfrLatch(sfr::CKCON) & 7) != 0 && options_.revision == kRevisionE)
-                firmwareFault("OUT" + std::to_string(n) + "BC written with MOVX stretch " +
-                              std::to_string(cpu_.sfrLatch(sfr::CKCON) & 7) +
-                              " (rev E arms OUT endpoints only at stretch 0)");
-            if (isBc) {
-                // Hands the oldest received packet back to the core, or arms an empty buffer.
-                if (!ep.packets.empty()) {
-                    ep.packets.pop_front();
-                    ++ep.armed;
-                    if (!ep.packets.empty())
-                        std::copy(ep.packets.front().begin(), ep.packets.front().end(),
-                                  &mem_[OutBuf(n)]);
-                } else if (ep.armed < cap) {
-                    ++ep.armed;
-                }
-            } else if (n != 0) {
-                ep.stall = (v & kCsStall) != 0;
-            }
-        }
-        usbEvent();
-        return;
-    }
+    if (a >= IN0BC - 1 && a <= OutCs(7) + 1)
+        return endpointRegWrite(a, v);
     switch (a) {
     case CPUCS:
         // Choice: the 8051 may switch the clock output but cannot reset itself.
@@ -380,15 +328,10 @@ void Ezusb::regWrite(std::uint16_t a, std::uint8_t v) {
     case OUTA:
     case OUTB:
     case OUTC:
-        s.regs[a & 0xFF] = v;
-        portWritten(static_cast<Port>(a - OUTA));
-        return;
     case OEA:
     case OEB:
     case OEC:
-        s.regs[a & 0xFF] = v;
-        portWritten(static_cast<Port>(a - OEA));
-        return;
+        return portRegWrite(a, v);
     case PINSA:
     case PINSB:
     case PINSC:
@@ -403,7 +346,91 @@ void Ezusb::regWrite(std::uint16_t a, std::uint8_t v) {
         return;
     case IN07IRQ:
     case OUT07IRQ:
-    case USBIRQ: {
+    case USBIRQ:
+    case IN07IEN:
+    case OUT07IEN:
+    case USBIEN:
+        return usbIrqRegWrite(a, v);
+    case USBBAV:
+    case SUDPTRL:
+    case USBCS:
+    case TOGCTL:
+        return usbControlRegWrite(a, v);
+    case AUTODATA:
+        return autodataWrite(v);
+    default:
+        if (a >= SETUPDAT && a < SETUPDAT + 8)
+            return; // the core's copy of the SETUP packet
+        s.regs[a & 0xFF] = v;
+        return;
+    }
+}
+
+// INnBC/INnCS and OUTnBC/OUTnCS, interleaved from IN0BC - 1 (IN0CS) to OUT7BC.
+void Ezusb::endpointRegWrite(std::uint16_t a, std::uint8_t v) {
+    Impl& s = *impl_;
+    const int idx = (a - 0x7FB4) / 2;
+    const bool isIn = idx < 8;
+    const int n = idx & 7;
+    const bool isBc = (a & 1) != 0;
+    const bool paired =
+        n >= 2 && (n & 1) == 0 && (s.regs[USBPAIR & 0xFF] & (1 << ((n / 2 - 1) + (isIn ? 0 : 3))));
+    const std::size_t cap = paired ? 2 : 1;
+    if (isIn) {
+        Endpoint& ep = s.in[n];
+        if (isBc) {
+            // Arming: the core takes the packet from INnBUF now.
+            const std::size_t len = v & 0x7F;
+            if (len > kEndpointPacketSize)
+                firmwareFault("IN" + std::to_string(n) + "BC written with " + std::to_string(len) +
+                              ", above 64");
+            ep.lastBc = v;
+            const std::uint8_t* buf = &mem_[InBuf(n)];
+            if (ep.packets.size() >= cap)
+                ep.packets.pop_back(); // rewritten while busy
+            ep.packets.emplace_back(buf, buf + len);
+        } else if (n == 0) {
+            if (v & kEp0csHsnak)
+                s.hsnak = false;
+            s.ep0Stall = (v & kEp0csStall) != 0;
+        } else {
+            ep.stall = (v & kCsStall) != 0;
+            if ((v & kCsBusy) && kInBusyWriteCancels)
+                ep.packets.clear();
+        }
+    } else {
+        Endpoint& ep = s.out[n];
+        if (isBc && (cpu_.sfrLatch(sfr::CKCON) & 7) != 0 && options_.revision == kRevisionE)
+            firmwareFault("OUT" + std::to_string(n) + "BC written with MOVX stretch " +
+                          std::to_string(cpu_.sfrLatch(sfr::CKCON) & 7) +
+                          " (rev E arms OUT endpoints only at stretch 0)");
+        if (isBc) {
+            // Hands the oldest received packet back to the core, or arms an empty buffer.
+            if (!ep.packets.empty()) {
+                ep.packets.pop_front();
+                ++ep.armed;
+                if (!ep.packets.empty())
+                    std::copy(ep.packets.front().begin(), ep.packets.front().end(),
+                              &mem_[OutBuf(n)]);
+            } else if (ep.armed < cap) {
+                ++ep.armed;
+            }
+        } else if (n != 0) {
+            ep.stall = (v & kCsStall) != 0;
+        }
+    }
+    usbEvent();
+}
+
+void Ezusb::portRegWrite(std::uint16_t a, std::uint8_t v) {
+    impl_->regs[a & 0xFF] = v;
+    portWritten(static_cast<Port>(a >= OEA ? a - OEA : a - OUTA));
+}
+
+// Request bits clear where 1 is written; enables may raise INT2 for requests already pending.
+void Ezusb::usbIrqRegWrite(std::uint16_t a, std::uint8_t v) {
+    Impl& s = *impl_;
+    if (a == IN07IRQ || a == OUT07IRQ || a == USBIRQ) {
         std::uint8_t& reg = a == IN07IRQ ? s.in07irq : a == OUT07IRQ ? s.out07irq : s.usbirq;
         reg &= static_cast<std::uint8_t>(~v);
         // Firmware clears EXIF.4 before the request bit; requests still pending would
@@ -413,15 +440,15 @@ void Ezusb::regWrite(std::uint16_t a, std::uint8_t v) {
         usbEvent();
         return;
     }
-    case IN07IEN:
-    case OUT07IEN:
-    case USBIEN: {
-        const bool before = usbPending();
-        s.regs[a & 0xFF] = v;
-        if (!before && usbPending())
-            cpu_.raiseSfrFlags(sfr::EXIF, kExifUsbint);
-        return;
-    }
+    const bool before = usbPending();
+    s.regs[a & 0xFF] = v;
+    if (!before && usbPending())
+        cpu_.raiseSfrFlags(sfr::EXIF, kExifUsbint);
+}
+
+void Ezusb::usbControlRegWrite(std::uint16_t a, std::uint8_t v) {
+    Impl& s = *impl_;
+    switch (a) {
     case USBBAV:
         s.regs[a & 0xFF] =
             static_cast<std::uint8_t>((v & 0x07) | (s.regs[a & 0xFF] & ~v & kUsbbavBreak));
@@ -461,30 +488,29 @@ void Ezusb::regWrite(std::uint16_t a, std::uint8_t v) {
         s.regs[a & 0xFF] = sel;
         return;
     }
-    case AUTODATA: {
-        const std::uint16_t p =
-            static_cast<std::uint16_t>((s.regs[AUTOPTRH & 0xFF] << 8) | s.regs[AUTOPTRL & 0xFF]);
-        std::uint8_t byte = v;
-        if (s.regs[FASTXFR & 0xFF] & kFastxfrFblk) {
-            byte = kFloatingBus;
-            if (s.regs[PORTACFG & 0xFF] & kPortaFrd) {
-                if (board_)
-                    byte = board_->fastRead(cpu_.cycles());
-                usbEvent();
-            }
-        }
-        memWrite(p, byte);
-        const auto next = static_cast<std::uint16_t>(p + 1);
-        s.regs[AUTOPTRH & 0xFF] = static_cast<std::uint8_t>(next >> 8);
-        s.regs[AUTOPTRL & 0xFF] = static_cast<std::uint8_t>(next);
-        return;
-    }
     default:
-        if (a >= SETUPDAT && a < SETUPDAT + 8)
-            return; // the core's copy of the SETUP packet
-        s.regs[a & 0xFF] = v;
         return;
     }
+}
+
+// The autopointer's data register: writes where AUTOPTRH:L points and moves on.
+void Ezusb::autodataWrite(std::uint8_t v) {
+    Impl& s = *impl_;
+    const std::uint16_t p =
+        static_cast<std::uint16_t>((s.regs[AUTOPTRH & 0xFF] << 8) | s.regs[AUTOPTRL & 0xFF]);
+    std::uint8_t byte = v;
+    if (s.regs[FASTXFR & 0xFF] & kFastxfrFblk) {
+        byte = kFloatingBus;
+        if (s.regs[PORTACFG & 0xFF] & kPortaFrd) {
+            if (board_)
+                byte = board_->fastRead(cpu_.cycles());
+            usbEvent();
+        }
+    }
+    memWrite(p, byte);
+    const auto next = static_cast<std::uint16_t>(p + 1);
+    s.regs[AUTOPTRH & 0xFF] = static_cast<std::uint8_t>(next >> 8);
+    s.regs[AUTOPTRL & 0xFF] = static_cast<std::uint8_t>(next);
 }
 
 // --- CPU reset, connection ----------------------------------------------------------------
@@ -658,4 +684,4 @@ bool Ezusb::waitFor(const std::function<bool()>& cond, std::uint64_t end) {
     return ok;
 }
 
-} // namespace pulsara
+} // namespace pulsara::sim

@@ -3,7 +3,7 @@
 // host side of the USB core (usb_host.cpp).
 
 #include "ezusb_regs.h"
-#include "sim/ezusb.h"
+#include "sim/ezusb/ezusb.h"
 
 #include <array>
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace pulsara {
+namespace pulsara::sim {
 
 // One direction of one endpoint. Unpaired endpoints hold one packet, paired ones two.
 struct Endpoint {
@@ -58,4 +58,4 @@ struct Ezusb::Impl {
     std::uint8_t altSetting = 0;
 };
 
-} // namespace pulsara
+} // namespace pulsara::sim

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace pulsara::ezusb {
+namespace pulsara::sim::ezusb {
 
 // Register addresses (0x7Fxx).
 inline constexpr std::uint16_t CPUCS = 0x7F92, PORTACFG = 0x7F93, PORTBCFG = 0x7F94,
@@ -65,4 +65,4 @@ inline constexpr bool kFirmwareLoadStallsOutside = true;
 // Reads of the external data bus when no strobe is routed (PORTACFG bit clear).
 inline constexpr std::uint8_t kFloatingBus = 0xFF;
 
-} // namespace pulsara::ezusb
+} // namespace pulsara::sim::ezusb

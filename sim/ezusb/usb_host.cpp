@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace pulsara {
+namespace pulsara::sim {
 
 using namespace ezusb;
 
@@ -386,4 +386,4 @@ UsbResult Ezusb::bulkIn(int endpoint, std::uint64_t budgetCycles) {
     return r;
 }
 
-} // namespace pulsara
+} // namespace pulsara::sim

@@ -1,10 +1,10 @@
-#include "sim/mcs51.h"
+#include "sim/mcs51/mcs51.h"
 
 #include "mcs51_tables.h"
 
 #include <cstdio>
 
-namespace pulsara {
+namespace pulsara::sim {
 
 namespace {
 
@@ -113,4 +113,4 @@ std::string Disassemble(const std::uint8_t* code, std::uint16_t pc, int* length)
     return out;
 }
 
-} // namespace pulsara
+} // namespace pulsara::sim

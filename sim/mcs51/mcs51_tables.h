@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-namespace pulsara {
+namespace pulsara::sim {
 
 // Bytes per opcode, row = high nibble.
 inline constexpr std::array<std::uint8_t, 256> kInsnLength = {
@@ -56,4 +56,4 @@ constexpr std::array<std::uint8_t, 256> MakeInsnCycles() {
 
 inline constexpr std::array<std::uint8_t, 256> kInsnCycles = MakeInsnCycles();
 
-} // namespace pulsara
+} // namespace pulsara::sim

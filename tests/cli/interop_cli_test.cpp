@@ -1,7 +1,7 @@
 // pulsara-cli export and import as a user runs them, and a capture from the simulated board
 // decoded by sigrok-cli from the exported session file.
 
-#include "sim/signal_generator.h"
+#include "sim/board/signal_generator.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +17,7 @@
 #include <vector>
 
 namespace pulsara {
+using namespace sim;
 namespace {
 
 namespace fs = std::filesystem;

@@ -3,8 +3,8 @@
 // two paths (the simulator's driver and a libusb one) and compare them sample for sample.
 
 #include "device/capture_cycle.h"
-#include "sim/board.h"
-#include "sim/capture_logic.h"
+#include "sim/board/board.h"
+#include "sim/board/capture_logic.h"
 
 #include <chrono>
 #include <cstdint>
@@ -14,7 +14,7 @@ namespace pulsara::test {
 
 // The signal generator's patterns repeat every 2.048 s of board time (counter and 1 ms
 // frame together): captures started in the same millisecond of that period match.
-inline constexpr std::uint64_t kCyclesPerMs = kCyclesPerSecond / 1000;
+inline constexpr std::uint64_t kCyclesPerMs = sim::kCyclesPerSecond / 1000;
 inline constexpr std::uint64_t kPatternCycles = 2048 * kCyclesPerMs;
 
 inline std::uint64_t NextPatternStart(std::uint64_t cycle) {
@@ -22,8 +22,8 @@ inline std::uint64_t NextPatternStart(std::uint64_t cycle) {
 }
 
 // The board time of the first sample of the running 1 kHz capture at CENTER.
-inline std::uint64_t FirstSampleCycle(const Board& board) {
-    constexpr std::uint64_t kSamplesAfterTrigger = kLogicSamples - 1 - kTriggerIndex[1];
+inline std::uint64_t FirstSampleCycle(const sim::Board& board) {
+    constexpr std::uint64_t kSamplesAfterTrigger = sim::kLogicSamples - 1 - sim::kTriggerIndex[1];
     const auto done = board.CaptureCompletionCycle();
     return done ? *done - kSamplesAfterTrigger * kCyclesPerMs : 0;
 }

@@ -7,7 +7,7 @@
 #include "device/libusb_driver.h"
 #include "firmware/image.h"
 #include "libusb.h"
-#include "sim/sim_driver.h"
+#include "sim/driver/sim_driver.h"
 #include "standin_bus.h"
 #include "capture_timing.h"
 #include "temp_dir.h"
@@ -21,6 +21,7 @@
 #include <sstream>
 
 namespace pulsara::test {
+using namespace pulsara::sim;
 namespace {
 
 using namespace std::chrono_literals;

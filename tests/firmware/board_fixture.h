@@ -4,7 +4,7 @@
 
 #include "capture_double.h"
 #include "firmware/image.h"
-#include "sim/ezusb.h"
+#include "sim/ezusb/ezusb.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 #include <vector>
 
 namespace pulsara::test {
+using namespace pulsara::sim;
 
 using Bytes = std::vector<std::uint8_t>;
 

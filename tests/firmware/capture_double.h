@@ -3,12 +3,13 @@
 // the mode lines (port C 0-2), drives the status line (port C 3) and the spare inputs
 // (port C 4-7), takes bytes on FWR# and serves bytes on FRD#.
 
-#include "sim/ezusb.h"
+#include "sim/ezusb/ezusb.h"
 
 #include <cstdint>
 #include <vector>
 
 namespace pulsara::test {
+using namespace pulsara::sim;
 
 class CaptureDouble final : public EzusbBoard {
 public:

@@ -5,7 +5,7 @@
 
 #include "firmware/image.h"
 #include "fuzz_support.h"
-#include "sim/board.h"
+#include "sim/board/board.h"
 
 #include <memory>
 #include <span>
@@ -13,6 +13,7 @@
 namespace {
 
 using namespace pulsara;
+using namespace pulsara::sim;
 
 constexpr std::uint64_t kPacketBudget = kCyclesPerFrame;
 // The last status query may take its time; a wedged firmware never answers it.

@@ -2,7 +2,7 @@
 // NOP), xdata answered by the bus. Every instruction, operand and interrupt entry must
 // stay inside the core's memories; bounds-checked arrays and the sanitizers say when not.
 
-#include "sim/mcs51.h"
+#include "sim/mcs51/mcs51.h"
 
 #include <array>
 #include <cstddef>
@@ -11,7 +11,7 @@
 
 namespace {
 
-class FlatBus final : public pulsara::Mcs51Bus {
+class FlatBus final : public pulsara::sim::Mcs51Bus {
 public:
     std::uint8_t xdataRead(std::uint16_t addr) override { return xdata[addr]; }
     void xdataWrite(std::uint16_t addr, std::uint8_t value) override { xdata[addr] = value; }
@@ -24,7 +24,7 @@ public:
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace pulsara;
+    using namespace pulsara::sim;
     static std::array<std::uint8_t, 0x10000> code{};
     static FlatBus bus;
     code.fill(0);

@@ -7,12 +7,13 @@
 #include "device/capture_protocol.h"
 #include "device/device_link.h"
 #include "device/ezusb_driver.h"
-#include "sim/sim_driver.h"
+#include "sim/driver/sim_driver.h"
 
 #include <cstdint>
 #include <string>
 
 namespace pulsara::test {
+using namespace pulsara::sim;
 
 enum class CutStage { Never, Wait, Between, ReadOut };
 

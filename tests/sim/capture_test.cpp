@@ -6,14 +6,15 @@
 #include "device/capture_protocol.h"
 #include "device/firmware_loader.h"
 #include "firmware/image.h"
-#include "sim/capture_logic.h"
-#include "sim/signal_generator.h"
+#include "sim/board/capture_logic.h"
+#include "sim/board/signal_generator.h"
 #include "sim_fixture.h"
 
 #include <memory>
 #include <sstream>
 
 namespace pulsara::test {
+using namespace pulsara::sim;
 namespace {
 
 struct NoEvents final : ConnectEvents {

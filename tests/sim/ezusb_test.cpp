@@ -1,7 +1,7 @@
 // The EZ-USB chip model driven from both sides: small firmware programs on the 8051 and
 // host-side transfers, with a fake board on the pins and strobes.
 
-#include "sim/ezusb.h"
+#include "sim/ezusb/ezusb.h"
 #include "test_machine.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <ostream>
 
 namespace pulsara {
+using namespace sim;
 namespace {
 
 using test::Code;

@@ -8,6 +8,7 @@
 #include <ostream>
 
 namespace pulsara {
+using namespace sim;
 namespace {
 
 using test::Code;

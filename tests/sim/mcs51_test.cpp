@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <set>
+#include <string>
 
 namespace pulsara {
+using namespace sim;
 namespace {
 
 using test::Code;
@@ -240,6 +243,13 @@ TEST(Core, StopsAtPcBudgetSelfJumpButNotDjnzLoop) {
         EXPECT_EQ(m.cpu.run(i), StopReason::Instructions);
         EXPECT_EQ(m.cpu.reg(7), 1);
     }
+    // The runner's report names the reason; no two reasons may read alike.
+    const StopReason all[] = {StopReason::Budget, StopReason::Instructions, StopReason::Pc,
+                              StopReason::SelfJump, StopReason::Requested};
+    std::set<std::string> names;
+    for (const auto r : all)
+        names.insert(StopReasonName(r));
+    EXPECT_EQ(names.size(), std::size(all));
 }
 
 TEST(Core, DisassemblesOperandsInSourceOrder) {

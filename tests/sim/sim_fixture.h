@@ -5,7 +5,7 @@
 #include "device/clock.h"
 #include "device/device_link.h"
 #include "device/ezusb_driver.h"
-#include "sim/sim_driver.h"
+#include "sim/driver/sim_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +17,7 @@
 #include <vector>
 
 namespace pulsara::test {
+using namespace pulsara::sim;
 
 class VirtualClock final : public Clock {
 public:

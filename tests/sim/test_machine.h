@@ -2,7 +2,7 @@
 // A plain 8051 with 64 KiB of unified RAM for the core's tests, and a tiny assembler for
 // the handful of instructions the tests build programs from.
 
-#include "sim/mcs51.h"
+#include "sim/mcs51/mcs51.h"
 
 #include <array>
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <vector>
 
 namespace pulsara::test {
+using namespace pulsara::sim;
 
 // Writes at a position that org() may move back and forth; gaps are NOPs.
 struct Code {

@@ -1,6 +1,7 @@
 // Decoders in the analysis view: channels guessed from row names, the stack text, and
 // annotations laid out as rows.
 
+#include "analysis/stack_text.h"
 #include "view/decoder_rows.h"
 
 #include <gtest/gtest.h>
@@ -47,9 +48,9 @@ TEST(DecoderRows, ChannelsAreGuessedFromRowNames) {
         {Decoder("i2c", {"scl", "sda"}, {}), {"A", "B"}, {{"scl", ""}, {"sda", ""}}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(GuessChannels(c.decoder, c.names), c.expected) << c.decoder.id;
+        EXPECT_EQ(analysis::GuessChannels(c.decoder, c.names), c.expected) << c.decoder.id;
     }
-    EXPECT_EQ(StackText("uart", {{"rx", ""}, {"tx", "UART_TX"}}, {{"baudrate", "9600"}}),
+    EXPECT_EQ(analysis::StackText("uart", {{"rx", ""}, {"tx", "UART_TX"}}, {{"baudrate", "9600"}}),
               "uart:tx=UART_TX:baudrate=9600");
 }
 

@@ -2,9 +2,9 @@
 // Plain mode is an 8051 with one unified 8 KiB code/xdata RAM at 0; --ezusb runs the image
 // on the EZ-USB chip model instead (registers at 0x7Fxx, CPU released at 0).
 
-#include "sim/ezusb.h"
-#include "sim/image.h"
-#include "sim/mcs51.h"
+#include "sim/ezusb/ezusb.h"
+#include "sim/mcs51/mcs51.h"
+#include "sim/mcs51/program_file.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -16,6 +16,7 @@
 namespace {
 
 using namespace pulsara;
+using namespace pulsara::sim;
 
 constexpr std::uint32_t kPlainRamSize = 0x2000;
 constexpr std::uint64_t kDefaultMaxCycles = 100'000'000;
@@ -81,7 +82,7 @@ int main(int argc, char** argv) {
     run->add_flag("--ezusb", ezusb, "run on the EZ-USB chip model");
     CLI11_PARSE(app, argc, argv);
 
-    const ImageFile image = LoadImageFile(imagePath);
+    const ProgramFile image = LoadProgramFile(imagePath);
     if (!image.ok) {
         std::cerr << "pulsara-mcs51: " << image.error << "\n";
         return 2;

@@ -8,7 +8,7 @@
 #include "device/capture_cycle.h"
 #include "device/firmware_loader.h"
 #include "firmware/image.h"
-#include "sim/sim_driver.h"
+#include "sim/driver/sim_driver.h"
 
 #include <unistd.h>
 
@@ -25,6 +25,7 @@
 namespace {
 
 using namespace pulsara;
+using namespace pulsara::sim;
 
 // Board time stands still at speed 0; the clock only counts the pauses asked for.
 class CountingClock final : public Clock {

@@ -2,7 +2,6 @@
 
 #include <QFontMetrics>
 #include <QPainter>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <cstdlib>
@@ -85,35 +84,7 @@ QtFontChoice ChooseQtFont(const Font& font) {
 }
 
 QString DecodeShiftJis(std::string_view bytes) {
-    const bool ascii = std::all_of(bytes.begin(), bytes.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii) {
-        return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    }
-    QStringDecoder decoder("Shift_JIS", QStringConverter::Flag::Stateless);
-    if (!decoder.isValid()) {
-        return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    }
-    // A name cut at 12 bytes can end inside a two-byte character. The decoder would keep
-    // that lead byte as pending state and show nothing; show it as U+FFFD instead.
-    bool cutOff = false;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        const bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-        if (lead) {
-            cutOff = i + 1 == bytes.size();
-            ++i;
-        }
-    }
-    if (cutOff) {
-        bytes.remove_suffix(1);
-    }
-    QString text =
-        decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    if (cutOff) {
-        text += QChar(QChar::ReplacementCharacter);
-    }
-    return text;
+    return QString::fromStdString(ShiftJisToUtf8(bytes));
 }
 
 QtCanvas::QtCanvas(QPainter& painter)

@@ -59,7 +59,4 @@ struct DecoderInfo {
 // Every installed decoder, by id. Loads them all (a few hundred milliseconds once).
 [[nodiscard]] Result<std::vector<DecoderInfo>> InstalledDecoders();
 
-// One decoder by its id; the error names the id and how to list the installed ones.
-[[nodiscard]] Result<DecoderInfo> FindDecoder(std::string_view id);
-
 } // namespace pulsara::analysis

@@ -1,5 +1,5 @@
 #pragma once
-// Exchange with other logic-analyser tools: VCD (IEEE 1364 value change dump, read by
+// Interop with other logic-analyser tools: VCD (IEEE 1364 value change dump, read by
 // GTKWave and sigrok) and sigrok session files (.sr, a zip archive), both ways.
 //
 // Export writes one 1-bit signal per probe of each defined row, in row order: a one-probe

@@ -110,8 +110,8 @@ std::unique_ptr<ParsedConfig> Parse(const std::vector<std::uint8_t>& d) {
 } // namespace
 } // namespace pulsara::test
 
-using pulsara::Ezusb;
-using pulsara::UsbResult;
+using pulsara::sim::Ezusb;
+using pulsara::sim::UsbResult;
 using pulsara::test::StandinBus;
 using pulsara::test::StandinCall;
 using pulsara::test::StandinFault;
@@ -179,11 +179,11 @@ int Bulk(libusb_device_handle* h, unsigned char endpoint, unsigned char* data, i
             }
             std::copy(p.data.begin(), p.data.end(), data + moved);
             moved += static_cast<int>(p.data.size());
-            if (p.data.size() < pulsara::kEndpointPacketSize) {
+            if (p.data.size() < pulsara::sim::kEndpointPacketSize) {
                 break; // a short packet ends the transfer
             }
         } else {
-            const int n = std::min<int>(length - moved, pulsara::kEndpointPacketSize);
+            const int n = std::min<int>(length - moved, pulsara::sim::kEndpointPacketSize);
             const UsbResult p = chip.bulkOut(ep, {data + moved, static_cast<std::size_t>(n)}, left);
             if (!p.ok()) {
                 r = pulsara::test::ErrorOf(p.status);

@@ -12,7 +12,7 @@
 //   Board& board = bus.Plug(SimBoot::Old);
 //   bus.Inject({StandinCall::BulkIn, 3, LIBUSB_ERROR_TIMEOUT});
 
-#include "sim/board.h"
+#include "sim/board/board.h"
 
 #include <chrono>
 #include <cstdint>
@@ -22,6 +22,7 @@
 #include <vector>
 
 namespace pulsara::test {
+using namespace pulsara::sim;
 
 enum class StandinCall { Open, Control, BulkOut, BulkIn };
 

@@ -6,8 +6,8 @@
 #include "device/firmware_loader.h"
 #include "device/libusb_driver.h"
 #include "firmware/image.h"
-#include "sim/sim_driver.h"
 #include "capture_timing.h"
+#include "sim/driver/sim_driver.h"
 #include "temp_dir.h"
 #include "usbfs_testbed.h"
 
@@ -33,6 +33,7 @@
 extern char** environ;
 
 namespace pulsara::test {
+using namespace pulsara::sim;
 namespace {
 
 using namespace std::chrono_literals;

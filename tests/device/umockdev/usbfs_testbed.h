@@ -18,7 +18,7 @@
 //   bed.Inject({.urb = UrbKind::BulkIn, .nth = 2, .keepBytes = 640});   // a short read
 //   LibusbDriver driver;   // sees 0547:2131 at bus 001 port 1
 
-#include "sim/board.h"
+#include "sim/board/board.h"
 
 #include <cstdint>
 #include <memory>
@@ -26,6 +26,7 @@
 #include <vector>
 
 namespace pulsara::test {
+using namespace pulsara::sim;
 
 enum class UrbKind { Control, BulkOut, BulkIn };
 

@@ -3,7 +3,7 @@
 // comparison, USB full speed carries at most 19 packets of 64 bytes per 1 ms frame, so
 // this read-out needs about 108 ms on a real bus.
 #include "firmware/image.h"
-#include "sim/ezusb.h"
+#include "sim/ezusb/ezusb.h"
 
 #include <benchmark/benchmark.h>
 
@@ -13,6 +13,7 @@
 namespace {
 
 using namespace pulsara;
+using namespace pulsara::sim;
 
 // Capture logic reduced to what the read-out needs: a counting data bus, status high.
 class CountingBus final : public EzusbBoard {

@@ -7,7 +7,7 @@
 #include "device/device_link.h"
 #include "device/firmware_loader.h"
 #include "firmware/image.h"
-#include "sim/sim_driver.h"
+#include "sim/driver/sim_driver.h"
 
 #include <benchmark/benchmark.h>
 
@@ -22,6 +22,7 @@
 namespace {
 
 using namespace pulsara;
+using namespace pulsara::sim;
 
 class BenchClock final : public Clock {
 public:

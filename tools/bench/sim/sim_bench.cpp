@@ -1,13 +1,11 @@
 // Instructions per second of the 8051 core and of ucsim's s51 on the same programs, and
 // emulated machine cycles per second of the whole chip (real silicon: 6 million).
 
-#include "sim/ezusb.h"
-#include "sim/image.h"
-#include "sim/mcs51.h"
+#include "sim/ezusb/ezusb.h"
+#include "sim/mcs51/mcs51.h"
+#include "sim/mcs51/program_file.h"
 
-#ifdef PULSARA_HAVE_FIRMWARE
 #include "firmware/image.h"
-#endif
 
 #include <benchmark/benchmark.h>
 
@@ -23,6 +21,7 @@
 namespace {
 
 using namespace pulsara;
+using namespace pulsara::sim;
 
 // 0000 MOV R6,#0 / MOV R7,#0 / DJNZ R7,$ / DJNZ R6,0004 / SJMP 0000
 const std::vector<std::uint8_t> kDjnzLoop = {0x7E, 0x00, 0x7F, 0x00, 0xDF,
@@ -166,7 +165,7 @@ std::string DoneAddress(const std::string& ihx) {
 }
 
 void BM_Core_CrcC(benchmark::State& state) {
-    const ImageFile img = LoadImageFile(PULSARA_CRC_PLAIN);
+    const ProgramFile img = LoadProgramFile(PULSARA_CRC_PLAIN);
     if (!img.ok) {
         state.SkipWithError(img.error.c_str());
         return;
@@ -187,7 +186,7 @@ BENCHMARK(BM_S51_CrcC)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations
 // The whole chip (USB core, SOF every 1 ms, registers) running the CRC program to its end:
 // emulated machine cycles per second against the real chip's 6 million.
 void BM_Chip_CrcC(benchmark::State& state) {
-    const ImageFile img = LoadImageFile(PULSARA_CRC_CHIP);
+    const ProgramFile img = LoadProgramFile(PULSARA_CRC_CHIP);
     const std::string doneText = DoneAddress(PULSARA_CRC_CHIP);
     if (!img.ok || doneText.empty()) {
         state.SkipWithError("the chip's CRC program or its map is missing");
@@ -217,7 +216,6 @@ void BM_Chip_CrcC(benchmark::State& state) {
 BENCHMARK(BM_Chip_CrcC)->UseRealTime()->Unit(benchmark::kMillisecond);
 #endif
 
-#ifdef PULSARA_HAVE_FIRMWARE
 // A board that answers every read strobe with a counter and reports the status line high.
 class CountingBoard final : public EzusbBoard {
 public:
@@ -276,7 +274,6 @@ void BM_Chip_FirmwareReadOut(benchmark::State& state) {
                            benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Chip_FirmwareReadOut)->UseRealTime()->Unit(benchmark::kMillisecond);
-#endif
 
 } // namespace
 

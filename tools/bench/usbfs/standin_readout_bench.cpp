@@ -9,7 +9,7 @@ using namespace std::chrono_literals;
 
 static void BM_ReadOutOverStandin(benchmark::State& state) {
     pulsara::test::StandinBus bus;
-    bus.Plug(pulsara::SimBoot::Current);
+    bus.Plug(pulsara::sim::SimBoot::Current);
     pulsara::bench::NoWaitClock clock;
     pulsara::LibusbDriver driver{pulsara::LibusbTimeouts{1000ms, 5000ms}};
     pulsara::bench::TimeReadOuts(state, driver, clock, [&] { bus.Advance(5ms); });

@@ -8,7 +8,7 @@ using namespace std::chrono_literals;
 
 static void BM_ReadOutOverUsbfs(benchmark::State& state) {
     pulsara::test::UsbfsTestbed bed;
-    bed.Plug(pulsara::SimBoot::Current);
+    bed.Plug(pulsara::sim::SimBoot::Current);
     pulsara::bench::NoWaitClock clock;
     pulsara::LibusbDriver driver{pulsara::LibusbTimeouts{1000ms, 5000ms}};
     // The handler completes a running capture when it is polled, as the simulator's speed 0.

@@ -3,6 +3,7 @@
 // 1-pixel pens, lines that stop one pixel short of their end point, text on an opaque
 // background. Works on a widget in paintEvent and on a QImage alike.
 
+#include "capture/shift_jis.h"
 #include "view/canvas.h"
 
 #include <QColor>
@@ -26,9 +27,9 @@ struct QtFontChoice {
 
 [[nodiscard]] QtFontChoice ChooseQtFont(const Font& font);
 
-// Bytes of a definition text shown as Shift-JIS (CP932). A byte CP932 leaves undefined
-// (0x80, 0xA0, 0xFD..0xFF) comes out as the decoder's substitute U+001A, drawn as a box;
-// a lead byte cut off at the end as U+FFFD.
+// Bytes of a definition text shown as Shift-JIS (CP932), through ShiftJisToUtf8: a byte
+// CP932 leaves undefined (0x80, 0xA0, 0xFD..0xFF) and a lead byte cut off at the end come
+// out as U+FFFD.
 [[nodiscard]] QString DecodeShiftJis(std::string_view bytes);
 
 class QtCanvas final : public Canvas {

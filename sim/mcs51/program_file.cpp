@@ -1,10 +1,10 @@
-#include "sim/image.h"
+#include "sim/mcs51/program_file.h"
 
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
-namespace pulsara {
+namespace pulsara::sim {
 
 namespace {
 
@@ -18,16 +18,16 @@ int HexNibble(char c) {
     return -1;
 }
 
-ImageFile Fail(const std::string& name, int line, const std::string& what) {
-    ImageFile f;
+ProgramFile Fail(const std::string& name, int line, const std::string& what) {
+    ProgramFile f;
     f.error = name + ":" + std::to_string(line) + ": " + what;
     return f;
 }
 
 } // namespace
 
-ImageFile ParseIntelHex(const std::string& text, const std::string& name) {
-    ImageFile img;
+ProgramFile ParseIntelHex(const std::string& text, const std::string& name) {
+    ProgramFile img;
     std::istringstream in(text);
     std::string line;
     int lineNo = 0;
@@ -80,10 +80,10 @@ ImageFile ParseIntelHex(const std::string& text, const std::string& name) {
     return img;
 }
 
-ImageFile LoadImageFile(const std::filesystem::path& path) {
+ProgramFile LoadProgramFile(const std::filesystem::path& path) {
     std::ifstream f(path, std::ios::binary);
     if (!f) {
-        ImageFile img;
+        ProgramFile img;
         img.error = path.string() + ": cannot open the file; check the path";
         return img;
     }
@@ -91,7 +91,7 @@ ImageFile LoadImageFile(const std::filesystem::path& path) {
     const auto ext = path.extension().string();
     if (ext == ".ihx" || ext == ".hex")
         return ParseIntelHex(data, path.string());
-    ImageFile img;
+    ProgramFile img;
     if (data.size() > 0x10000) {
         img.error = path.string() + ": larger than the 64 KiB code space";
         return img;
@@ -102,4 +102,4 @@ ImageFile LoadImageFile(const std::filesystem::path& path) {
     return img;
 }
 
-} // namespace pulsara
+} // namespace pulsara::sim

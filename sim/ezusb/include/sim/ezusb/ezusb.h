@@ -17,7 +17,7 @@
 // Board time is the CPU's machine-cycle count (6 MHz: 24 MHz / 4 clocks); cycles() gives
 // it to board callbacks, which may compute their state lazily from it.
 
-#include "sim/mcs51.h"
+#include "sim/mcs51/mcs51.h"
 
 #include <array>
 #include <cstddef>
@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-namespace pulsara {
+namespace pulsara::sim {
 
 // --- Chip constants. Facts marked "choice" are not confirmed for the AN21xx. ------------
 inline constexpr std::uint16_t kEzusbRamEnd = 0x1B40; // 0x0000-0x1B3F: code and data
@@ -201,6 +201,11 @@ private:
     void memWrite(std::uint16_t addr, std::uint8_t v);
     std::uint8_t regRead(std::uint16_t addr);
     void regWrite(std::uint16_t addr, std::uint8_t v);
+    void endpointRegWrite(std::uint16_t addr, std::uint8_t v);
+    void portRegWrite(std::uint16_t addr, std::uint8_t v);
+    void usbIrqRegWrite(std::uint16_t addr, std::uint8_t v);
+    void usbControlRegWrite(std::uint16_t addr, std::uint8_t v);
+    void autodataWrite(std::uint8_t v);
     void mapPages();
     void resetUsbRegisters();
     void cpucsWrite(std::uint8_t v);
@@ -234,4 +239,4 @@ private:
     std::unique_ptr<Impl> impl_;    // endpoint and register state, kept out of this header
 };
 
-} // namespace pulsara
+} // namespace pulsara::sim

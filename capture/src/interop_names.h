@@ -1,5 +1,5 @@
 #pragma once
-// Signal names in the exchange formats: which signal each probe of each row becomes on
+// Signal names in the interop formats: which signal each probe of each row becomes on
 // export, and the names made safe for VCD and sigrok.
 
 #include "capture/capture.h"
@@ -15,7 +15,7 @@ inline constexpr std::string_view kTriggerSignalName = "TRIGGER";
 
 // Printable ASCII without blanks: every other byte (and '\', which GTKWave reads as an
 // escape and sigrok's metadata as one) becomes '_'. An empty name becomes "_".
-[[nodiscard]] std::string ExchangeName(std::string_view name);
+[[nodiscard]] std::string InteropName(std::string_view name);
 
 struct ExportWire {
     std::string name;

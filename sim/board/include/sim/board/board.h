@@ -3,8 +3,8 @@
 // wired as on the real board: port C 0-2 mode lines (chip outputs), port C 3 status line,
 // port C 4-7 unused inputs (pulled low), FWR#/FRD# fast-transfer strobes over the data bus.
 
-#include "sim/capture_logic.h"
-#include "sim/ezusb.h"
+#include "sim/board/capture_logic.h"
+#include "sim/ezusb/ezusb.h"
 
 #include <cstdint>
 #include <optional>
@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace pulsara {
+namespace pulsara::sim {
 
 // What the board holds at power-on.
 enum class SimBoot {
@@ -65,4 +65,4 @@ private:
     std::string bootError_;
 };
 
-} // namespace pulsara
+} // namespace pulsara::sim

@@ -15,7 +15,7 @@
 
 #include "device/clock.h"
 #include "device/ezusb_driver.h"
-#include "sim/board.h"
+#include "sim/board/board.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -28,7 +28,7 @@
 #include <utility>
 #include <vector>
 
-namespace pulsara {
+namespace pulsara::sim {
 
 [[nodiscard]] std::optional<SimBoot> ParseSimBoot(std::string_view text); // old|current|blank
 [[nodiscard]] std::string_view SimBootName(SimBoot boot);
@@ -116,4 +116,4 @@ private:
     }
 };
 
-} // namespace pulsara
+} // namespace pulsara::sim

@@ -1,14 +1,14 @@
 #pragma once
-// Firmware images as files: Intel HEX (.ihx/.hex) or raw binary loaded at address 0.
+// Programs for the 8051 core as files: Intel HEX (.ihx/.hex) or raw binary loaded at address 0.
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-namespace pulsara {
+namespace pulsara::sim {
 
-struct [[nodiscard]] ImageFile {
+struct [[nodiscard]] ProgramFile {
     bool ok = false;
     std::string error;               // names the file, the line and the problem when !ok
     std::vector<std::uint8_t> bytes; // from address 0 up to the highest byte written
@@ -16,8 +16,8 @@ struct [[nodiscard]] ImageFile {
 };
 
 // Intel HEX record types 00 and 01 only; a checksum error or an address past 0xFFFF fails.
-[[nodiscard]] ImageFile ParseIntelHex(const std::string& text, const std::string& name);
+[[nodiscard]] ProgramFile ParseIntelHex(const std::string& text, const std::string& name);
 // .ihx and .hex are parsed as Intel HEX, anything else is taken as raw binary.
-[[nodiscard]] ImageFile LoadImageFile(const std::filesystem::path& path);
+[[nodiscard]] ProgramFile LoadProgramFile(const std::filesystem::path& path);
 
-} // namespace pulsara
+} // namespace pulsara::sim

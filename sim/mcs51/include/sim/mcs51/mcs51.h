@@ -24,7 +24,7 @@
 #include <optional>
 #include <string>
 
-namespace pulsara {
+namespace pulsara::sim {
 
 // The machine cycle: 4 clocks of the 24 MHz CPU clock.
 inline constexpr std::uint64_t kClockHz = 24'000'000;
@@ -151,6 +151,9 @@ public:
     void setTrace(std::function<void(const Mcs51&)> trace) { trace_ = std::move(trace); }
 
 private:
+    struct Insn; // one fetched instruction
+    struct Ops;  // the instruction handlers (instructions.inc)
+
     template <bool kSlow> StopReason runLoop(std::uint64_t insnEnd, const RunLimits& limits);
     void execute();
     bool serviceInterrupt();
@@ -201,4 +204,4 @@ private:
 [[nodiscard]] std::string Disassemble(const std::uint8_t* code64k, std::uint16_t pc,
                                       int* length = nullptr);
 
-} // namespace pulsara
+} // namespace pulsara::sim

@@ -1,11 +1,11 @@
-#include "exchange_names.h"
+#include "interop_names.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace pulsara::detail {
 
-std::string ExchangeName(std::string_view name) {
+std::string InteropName(std::string_view name) {
     std::string out;
     out.reserve(name.size());
     for (std::size_t i = 0; i < name.size(); ++i) {
@@ -41,7 +41,7 @@ ExportLayout LayoutSignals(const ChannelTable& channels) {
     for (int r = 0; r < rowCount; ++r) {
         const auto& row = channels.rows[static_cast<std::size_t>(r)];
         const int count = std::clamp(row.probeCount, 0, kMaxProbesPerRow);
-        const std::string base = ExchangeName(
+        const std::string base = InteropName(
             std::string_view(row.name.data(), ::strnlen(row.name.data(), row.name.size())));
         ExportBus bus;
         for (int j = 0; j < count; ++j) {

@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-namespace pulsara {
+namespace pulsara::sim {
 
 inline constexpr std::size_t kLogicSamples = 32768;
 inline constexpr std::size_t kLogicBytes = kLogicSamples * 4;
@@ -69,4 +69,4 @@ private:
     std::uint64_t reads_ = 0; // read strobes since mode 6 was entered
 };
 
-} // namespace pulsara
+} // namespace pulsara::sim

@@ -1,5 +1,5 @@
 #pragma once
-// How the capture's settings meet the exchange formats' time units and sample rates.
+// How the capture's settings meet the interop formats' time units and sample rates.
 
 #include "capture/labels.h"
 

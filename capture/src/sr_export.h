@@ -4,10 +4,7 @@
 // members "logic-1-1", "logic-1-2", ...
 
 #include "capture/capture.h"
-#include "capture/interop.h"
-#include "imported_capture.h"
 
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,10 +17,5 @@ namespace pulsara::detail {
 // The whole archive, or nothing with error set.
 [[nodiscard]] std::optional<std::string>
 WriteSr(const Capture& capture, std::vector<std::string>& warnings, std::string& error);
-
-// Fills imported from the session file at path, or returns what is wrong with it (naming
-// the archive member and, in the metadata, the line).
-[[nodiscard]] std::optional<std::string>
-ReadSr(const std::filesystem::path& path, const ImportOptions& options, ImportedCapture& imported);
 
 } // namespace pulsara::detail

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace pulsara {
+namespace pulsara::sim {
 
 namespace probe {
 inline constexpr int kCounterBits = 16; // probes 0-15
@@ -51,4 +51,4 @@ inline constexpr std::uint64_t kRareEventWidthNs = 2'000;
 // All 32 probes at board time `ns` (bit p = probe p).
 [[nodiscard]] std::uint32_t ProbesAt(std::uint64_t ns);
 
-} // namespace pulsara
+} // namespace pulsara::sim
