@@ -21,10 +21,13 @@
 namespace pulsara {
 namespace {
 
-// A data row's byte as ASCII: "p" for 70, "." for what does not print; empty for texts that
-// are not one hexadecimal byte or classes that are not data.
+// A data byte as ASCII: "p" for 70, "." for what does not print. Data classes are named
+// like "rx-data", "mosi-data" (UART, SPI) or "data-write" (I2C); their bits ("rx-data-bits")
+// and texts other than two hexadecimal digits get none.
 QString AsciiOf(const analysis::Annotation& a, const QString& text) {
-    if (a.className.find("data") == std::string::npos || text.isEmpty() || text.size() > 2) {
+    const std::string_view cls = a.className;
+    const bool data = cls.ends_with("-data") || cls.starts_with("data-");
+    if (!data || text.size() != 2) {
         return {};
     }
     bool hex = false;

@@ -209,6 +209,8 @@ private slots:
             {"bytes by expression", "uart-1", "", "^7[0-5]$", true, 4, "70", "p"},
             {"not an expression", "", "", "(", true, 0, "", ""},
             {"the stacked decoder", "eeprom24xx-1", "", "", false, -1, "", ""},
+            // Data bits are no bytes: no ASCII for them.
+            {"data bits", "uart-1", "rx-data-bits", "", false, 64, "0", ""},
         };
         for (const Case& c : cases) {
             table.decoderBox().setCurrentText(c.decoder.isEmpty() ? "All decoders" : c.decoder);
