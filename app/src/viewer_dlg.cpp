@@ -1,11 +1,11 @@
 #include "app/viewer_dlg.h"
 
 #include "app/about_dlg.h"
-#include "app/analysis_wnd.h"
 #include "app/dialog_units.h"
 #include "app/history_panel.h"
 #include "app/view_frame.h"
 #include "app/viewer_services.h"
+#include "app/zoom_wnd.h"
 #include "capture/capture_files.h"
 #include "capture/interop.h"
 #include "capture/labels.h"
@@ -506,8 +506,8 @@ void CViewerDlg::OnAbout() {
 void CViewerDlg::OnAnalysis() {
     if (analysis_ == nullptr) {
         // A child window, so the modal main window lets it take input; it lives as long.
-        analysis_ = new CAnalysisWnd(capture_, this);
-        connect(this, &CViewerDlg::captureChanged, analysis_, &CAnalysisWnd::OnCaptureChanged);
+        analysis_ = new CZoomWnd(capture_, this);
+        connect(this, &CViewerDlg::captureChanged, analysis_, &CZoomWnd::OnCaptureChanged);
         // Last run's decoders and place first; a session loaded with the capture wins.
         if (const auto remembered = services_.RememberedAnalysis()) {
             analysis_->ApplySession(*remembered, {true, false, true});
@@ -515,7 +515,7 @@ void CViewerDlg::OnAnalysis() {
         if (pendingSession_) {
             analysis_->ApplySession(*std::exchange(pendingSession_, std::nullopt), {});
         }
-        connect(this, &CViewerDlg::captureCompleted, analysis_, &CAnalysisWnd::OnCaptureCompleted);
+        connect(this, &CViewerDlg::captureCompleted, analysis_, &CZoomWnd::OnCaptureCompleted);
         analysis_->historyPanel().SetCaptureControl(
             {[this] { OnStartStop(); }, [this] { return cycle_.captureArmed != 0; }});
     }

@@ -3,9 +3,9 @@
 // PgUp/PgDn step through it, Save... writes the one shown, and a pinned reference marks
 // the rows that differ and leads "next difference" there.
 
-#include "app/analysis_view_widget.h"
-#include "app/analysis_wnd.h"
 #include "app/history_panel.h"
+#include "app/zoom_view_widget.h"
+#include "app/zoom_wnd.h"
 #include "capture/capture_files.h"
 #include "view/difference_marks.h"
 #include "viewer_test_support.h"
@@ -30,7 +30,7 @@ private slots:
         Viewer viewer("#SYSPARM 5,0,0,15,0,0\r\nR0\t0\r\nR1\t1\r\n");
         auto& dlg = *viewer.dialog;
         dlg.OnAnalysis();
-        CAnalysisWnd& wnd = *dlg.analysisWindow();
+        CZoomWnd& wnd = *dlg.analysisWindow();
         QVERIFY(QTest::qWaitForWindowExposed(&wnd));
         wnd.resize(1000, 500);
         HistoryPanel& panel = wnd.historyPanel();

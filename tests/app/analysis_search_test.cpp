@@ -2,11 +2,11 @@
 // planted at known samples: Ctrl+F, each match kind, F3 / Shift+F3 centring the match, the
 // result list with times from the trigger, the ticks in the overview strip.
 
-#include "app/analysis_view_widget.h"
-#include "app/analysis_wnd.h"
 #include "app/capture_until_dlg.h"
 #include "app/decoder_runner.h"
 #include "app/search_bar.h"
+#include "app/zoom_view_widget.h"
+#include "app/zoom_wnd.h"
 #include "capture/definition_text.h"
 #include "viewer_test_support.h"
 
@@ -61,7 +61,7 @@ std::deque<ScriptedRead> ReadOut(bool rises) {
     return {{true, {0x0C}}, {true, low}, {true, high}, {true, high}, {true, high}, {true, {0, 0}}};
 }
 
-double Centre(const AnalysisViewWidget& view) {
+double Centre(const ZoomViewWidget& view) {
     return view.window().SampleAt(view.window().width / 2.0);
 }
 
@@ -72,7 +72,7 @@ class AnalysisSearchTest : public QObject {
 private slots:
     void findsEveryKindAndStepsThroughTheMatches() {
         const auto capture = Planted();
-        CAnalysisWnd wnd(*capture);
+        CZoomWnd wnd(*capture);
         wnd.show();
         QVERIFY(QTest::qWaitForWindowExposed(&wnd));
         wnd.OnCaptureChanged();
@@ -184,7 +184,7 @@ private slots:
         Viewer viewer("#SYSPARM 5,0,0,15,0,0\r\nR0\t0\r\n");
         auto& dlg = *viewer.dialog;
         QTest::mouseClick(&dlg.analysisButton(), Qt::LeftButton);
-        CAnalysisWnd& wnd = *dlg.analysisWindow();
+        CZoomWnd& wnd = *dlg.analysisWindow();
         const auto& cycle = dlg.cycle();
 
         // The dialog starts from the search bar's match.

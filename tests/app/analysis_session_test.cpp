@@ -3,11 +3,11 @@
 
 #include "analysis/decode.h"
 #include "app/add_decoder_dlg.h"
-#include "app/analysis_view_widget.h"
-#include "app/analysis_wnd.h"
 #include "app/decoded_table.h"
 #include "app/decoder_runner.h"
 #include "app/search_bar.h"
+#include "app/zoom_view_widget.h"
+#include "app/zoom_wnd.h"
 #include "capture/session_file.h"
 #include "signal_builder.h"
 #include "temp_dir.h"
@@ -43,14 +43,14 @@ std::string Slurp(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-CAnalysisWnd& OpenAnalysis(Viewer& viewer) {
+CZoomWnd& OpenAnalysis(Viewer& viewer) {
     viewer.dialog->OnAnalysis();
-    CAnalysisWnd& wnd = *viewer.dialog->analysisWindow();
+    CZoomWnd& wnd = *viewer.dialog->analysisWindow();
     (void)QTest::qWaitForWindowExposed(&wnd);
     return wnd;
 }
 
-void Decoded(CAnalysisWnd& wnd) {
+void Decoded(CZoomWnd& wnd) {
     QTRY_VERIFY_WITH_TIMEOUT(!wnd.decoderRunner().Busy(), 20000);
 }
 
@@ -99,7 +99,7 @@ private slots:
         {
             Viewer viewer(kRows);
             WriteTraffic(*viewer.capture);
-            CAnalysisWnd& wnd = OpenAnalysis(viewer);
+            CZoomWnd& wnd = OpenAnalysis(viewer);
             wnd.resize(1400, 760);
             for (const auto& stack : stacks) {
                 wnd.AddDecoder(stack);
@@ -143,7 +143,7 @@ private slots:
         } else {
             QVERIFY2(tip.contains(notice) && tip.contains("x.wfs"), qPrintable(tip));
         }
-        CAnalysisWnd& wnd = OpenAnalysis(again);
+        CZoomWnd& wnd = OpenAnalysis(again);
         Decoded(wnd);
         // The last run's decoders and geometry come back in every case.
         QCOMPARE(wnd.decoderStacks(), stacks);
@@ -170,7 +170,7 @@ private slots:
     void decodedTableFollowsTheDecoders() {
         auto capture = MakeCapture(kRows);
         WriteTraffic(*capture);
-        CAnalysisWnd wnd(*capture);
+        CZoomWnd wnd(*capture);
         wnd.resize(1200, 800);
         wnd.show();
         QVERIFY(QTest::qWaitForWindowExposed(&wnd));

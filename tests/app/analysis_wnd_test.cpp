@@ -3,10 +3,10 @@
 // measures under the pointer over channel rows only, and never changes the main window.
 
 #include "analysis/measure.h"
-#include "app/analysis_view_widget.h"
-#include "app/analysis_wnd.h"
 #include "app/decoder_runner.h"
 #include "app/view_frame.h"
+#include "app/zoom_view_widget.h"
+#include "app/zoom_wnd.h"
 #include "capture/capture_files.h"
 #include "capture/definition_text.h"
 #include "view/hover_text.h"
@@ -36,7 +36,7 @@ private slots:
         const QSize mainSize = dlg.size();
 
         QTest::mouseClick(&dlg.analysisButton(), Qt::LeftButton);
-        CAnalysisWnd* wnd = dlg.analysisWindow();
+        CZoomWnd* wnd = dlg.analysisWindow();
         QVERIFY(wnd != nullptr);
         QVERIFY(QTest::qWaitForWindowExposed(wnd));
         QCOMPARE(wnd->windowTitle(), QStringLiteral("pulsara analysis"));
@@ -127,7 +127,7 @@ private slots:
             const std::uint8_t trace = s % 100 < 30 ? 0x01 : 0x00;
             capture->samples[static_cast<std::size_t>(s) * 4] = trace | 0x14;
         }
-        CAnalysisWnd wnd(*capture);
+        CZoomWnd wnd(*capture);
         wnd.resize(900, 900);
         wnd.show();
         QVERIFY(QTest::qWaitForWindowExposed(&wnd));

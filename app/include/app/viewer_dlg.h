@@ -27,7 +27,7 @@ class CViewerDlg;
 
 namespace pulsara {
 
-class CAnalysisWnd;
+class CZoomWnd;
 class ViewFrame;
 class ViewerServices;
 
@@ -62,7 +62,7 @@ public:
     [[nodiscard]] QPushButton& aboutButton() const;
     [[nodiscard]] QPushButton& analysisButton() const;
     // The analysis window once it has been opened, else null.
-    [[nodiscard]] CAnalysisWnd* analysisWindow() const { return analysis_; }
+    [[nodiscard]] CZoomWnd* analysisWindow() const { return analysis_; }
     [[nodiscard]] QComboBox& rateList() const;
     [[nodiscard]] QComboBox& positionList() const;
     [[nodiscard]] QComboBox& conditionList() const;
@@ -106,7 +106,7 @@ private:
     QTimer* timer_ = nullptr;
     QIcon icon_;
     CaptureCycle cycle_;
-    CAnalysisWnd* analysis_ = nullptr; // owned as a child window
+    CZoomWnd* analysis_ = nullptr; // owned as a child window
     // The session loaded with the capture, until the analysis window opens to take it.
     std::optional<AnalysisSession> pendingSession_;
 };

@@ -1,4 +1,4 @@
-#include "app/analysis_view_widget.h"
+#include "app/zoom_view_widget.h"
 
 #include "view/cursors.h"
 #include "view/qt_canvas.h"
@@ -21,7 +21,7 @@ constexpr int kClickSlop = 3;
 
 } // namespace
 
-AnalysisViewWidget::AnalysisViewWidget(QWidget* parent) : QWidget(parent) {
+ZoomViewWidget::ZoomViewWidget(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -29,8 +29,8 @@ AnalysisViewWidget::AnalysisViewWidget(QWidget* parent) : QWidget(parent) {
     window_ = WholeCapture(std::max(1, width() - AnalysisLayout::kTraceLeft));
 }
 
-void AnalysisViewWidget::setData(const Capture* capture, const ChangeTable* changes,
-                                 std::span<const AnnotationRow> decoderRows) {
+void ZoomViewWidget::setData(const Capture* capture, const ChangeTable* changes,
+                             std::span<const AnnotationRow> decoderRows) {
     capture_ = capture;
     changes_ = changes;
     decoderRows_ = decoderRows;
@@ -38,22 +38,22 @@ void AnalysisViewWidget::setData(const Capture* capture, const ChangeTable* chan
     update();
 }
 
-AnalysisScene AnalysisViewWidget::scene() const {
+AnalysisScene ZoomViewWidget::scene() const {
     return {capture_, changes_,     window_,      firstRow_,
             cursors_, decoderRows_, searchMarks_, currentMark_};
 }
 
-void AnalysisViewWidget::setSearchMarks(std::span<const SearchMark> marks, int current) {
+void ZoomViewWidget::setSearchMarks(std::span<const SearchMark> marks, int current) {
     searchMarks_ = marks;
     currentMark_ = current;
     update();
 }
 
-AnalysisLayout AnalysisViewWidget::layout() const {
+AnalysisLayout ZoomViewWidget::layout() const {
     return {{0, 0, width(), height()}};
 }
 
-void AnalysisViewWidget::setWindow(const TimeWindow& window) {
+void ZoomViewWidget::setWindow(const TimeWindow& window) {
     const TimeWindow clamped = ClampWindow(window);
     if (clamped == window_) {
         return;
@@ -63,7 +63,7 @@ void AnalysisViewWidget::setWindow(const TimeWindow& window) {
     emit windowChanged();
 }
 
-void AnalysisViewWidget::setFirstRow(int row) {
+void ZoomViewWidget::setFirstRow(int row) {
     const int clamped = ClampFirstRow(scene(), layout(), row);
     if (clamped == firstRow_) {
         return;
@@ -73,21 +73,21 @@ void AnalysisViewWidget::setFirstRow(int row) {
     emit firstRowChanged(firstRow_);
 }
 
-void AnalysisViewWidget::setCursors(const CursorPair& cursors) {
+void ZoomViewWidget::setCursors(const CursorPair& cursors) {
     cursors_ = cursors;
     update();
     emit cursorsChanged();
 }
 
-void AnalysisViewWidget::zoomBy(double factor, double x) {
+void ZoomViewWidget::zoomBy(double factor, double x) {
     setWindow(ZoomAround(window_, factor, x));
 }
 
-void AnalysisViewWidget::showAll() {
+void ZoomViewWidget::showAll() {
     setWindow(WholeCapture(window_.width));
 }
 
-void AnalysisViewWidget::paintEvent(QPaintEvent* /*event*/) {
+void ZoomViewWidget::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     if (capture_ == nullptr || changes_ == nullptr) {
         painter.fillRect(rect(), Qt::white);
@@ -100,7 +100,7 @@ void AnalysisViewWidget::paintEvent(QPaintEvent* /*event*/) {
     }
 }
 
-void AnalysisViewWidget::resizeEvent(QResizeEvent* event) {
+void ZoomViewWidget::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     const int traceWidth = std::max(1, width() - AnalysisLayout::kTraceLeft);
     // A window that showed everything keeps showing everything.
@@ -110,11 +110,11 @@ void AnalysisViewWidget::resizeEvent(QResizeEvent* event) {
     emit resized();
 }
 
-double AnalysisViewWidget::TraceX(const QPoint& point) const {
+double ZoomViewWidget::TraceX(const QPoint& point) const {
     return point.x() - AnalysisLayout::kTraceLeft;
 }
 
-void AnalysisViewWidget::wheelEvent(QWheelEvent* event) {
+void ZoomViewWidget::wheelEvent(QWheelEvent* event) {
     const QPoint delta = event->angleDelta();
     if ((event->modifiers() & Qt::ShiftModifier) != 0 || delta.y() == 0) {
         // Sideways: pan by a tenth of the width per notch.
@@ -132,7 +132,7 @@ void AnalysisViewWidget::wheelEvent(QWheelEvent* event) {
     event->accept();
 }
 
-std::optional<AnalysisViewWidget::Drag> AnalysisViewWidget::CursorNear(const QPoint& point) const {
+std::optional<ZoomViewWidget::Drag> ZoomViewWidget::CursorNear(const QPoint& point) const {
     const double x = TraceX(point);
     const auto near = [&](const std::optional<int>& c) {
         return c && std::fabs(window_.XOf(*c) - x) <= kSnapPixels;
@@ -146,7 +146,7 @@ std::optional<AnalysisViewWidget::Drag> AnalysisViewWidget::CursorNear(const QPo
     return std::nullopt;
 }
 
-void AnalysisViewWidget::mousePressEvent(QMouseEvent* event) {
+void ZoomViewWidget::mousePressEvent(QMouseEvent* event) {
     setFocus();
     pressAt_ = lastAt_ = event->position().toPoint();
     dragButton_ = event->button();
@@ -164,7 +164,7 @@ void AnalysisViewWidget::mousePressEvent(QMouseEvent* event) {
     event->accept();
 }
 
-void AnalysisViewWidget::mouseMoveEvent(QMouseEvent* event) {
+void ZoomViewWidget::mouseMoveEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
     switch (drag_) {
     case Drag::Pending:
@@ -192,7 +192,7 @@ void AnalysisViewWidget::mouseMoveEvent(QMouseEvent* event) {
     event->accept();
 }
 
-void AnalysisViewWidget::mouseReleaseEvent(QMouseEvent* event) {
+void ZoomViewWidget::mouseReleaseEvent(QMouseEvent* event) {
     if (drag_ == Drag::Pending) {
         // A click: left places A, right (or Shift with left) places B.
         const bool b =
@@ -207,12 +207,12 @@ void AnalysisViewWidget::mouseReleaseEvent(QMouseEvent* event) {
     event->accept();
 }
 
-void AnalysisViewWidget::leaveEvent(QEvent* event) {
+void ZoomViewWidget::leaveEvent(QEvent* event) {
     emit hovered(-1, 0);
     QWidget::leaveEvent(event);
 }
 
-void AnalysisViewWidget::PlaceCursor(bool b, const QPoint& point) {
+void ZoomViewWidget::PlaceCursor(bool b, const QPoint& point) {
     if (changes_ == nullptr || capture_ == nullptr) {
         return;
     }
@@ -230,12 +230,12 @@ void AnalysisViewWidget::PlaceCursor(bool b, const QPoint& point) {
     setCursors(cursors);
 }
 
-void AnalysisViewWidget::OverviewTo(const QPoint& point) {
+void ZoomViewWidget::OverviewTo(const QPoint& point) {
     const double sample = WholeCapture(window_.width).SampleAt(TraceX(point));
     setWindow(CentreOn(window_, sample));
 }
 
-void AnalysisViewWidget::keyPressEvent(QKeyEvent* event) {
+void ZoomViewWidget::keyPressEvent(QKeyEvent* event) {
     const double centre = window_.width / 2.0;
     switch (event->key()) {
     case Qt::Key_Plus:

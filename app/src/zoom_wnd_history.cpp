@@ -2,9 +2,9 @@
 // keys that step through the history, and the marks where the capture shown differs from
 // the pinned reference.
 
-#include "app/analysis_view_widget.h"
-#include "app/analysis_wnd.h"
 #include "app/history_panel.h"
+#include "app/zoom_view_widget.h"
+#include "app/zoom_wnd.h"
 #include "view/difference_marks.h"
 
 #include <QKeySequence>
@@ -14,15 +14,14 @@
 
 namespace pulsara {
 
-void CAnalysisWnd::SetUpHistory() {
+void CZoomWnd::SetUpHistory() {
     history_ = new HistoryPanel(this);
-    connect(history_, &HistoryPanel::entryShown, this, &CAnalysisWnd::ShowHistoryCapture);
+    connect(history_, &HistoryPanel::entryShown, this, &CZoomWnd::ShowHistoryCapture);
     connect(history_, &HistoryPanel::comparisonChanged, this, [this] {
         CompareShown();
         view_->update();
     });
-    connect(history_, &HistoryPanel::nextDifferenceRequested, this,
-            &CAnalysisWnd::OnNextDifference);
+    connect(history_, &HistoryPanel::nextDifferenceRequested, this, &CZoomWnd::OnNextDifference);
     const auto key = [this](Qt::Key k, int delta) {
         auto* shortcut = new QShortcut(QKeySequence(k), this);
         shortcut->setContext(Qt::WidgetWithChildrenShortcut);
@@ -37,12 +36,12 @@ void CAnalysisWnd::SetUpHistory() {
     });
 }
 
-void CAnalysisWnd::OnCaptureCompleted() {
+void CZoomWnd::OnCaptureCompleted() {
     // OnCaptureChanged already shows it; the history takes its copy.
     history_->OnCaptureCompleted(live_);
 }
 
-void CAnalysisWnd::ShowHistoryCapture(const Capture* capture) {
+void CZoomWnd::ShowHistoryCapture(const Capture* capture) {
     *shown_ = capture != nullptr ? *capture : live_;
     changes_ = ChangeTable(capture_.samples);
     // The zoom and position stay, so stepping compares the same stretch capture by capture.
@@ -54,11 +53,11 @@ void CAnalysisWnd::ShowHistoryCapture(const Capture* capture) {
     Decode();
 }
 
-void CAnalysisWnd::CompareShown() {
+void CZoomWnd::CompareShown() {
     history_->CompareWith(capture_);
 }
 
-void CAnalysisWnd::OnNextDifference() {
+void CZoomWnd::OnNextDifference() {
     const auto* comparison = history_->comparison();
     if (comparison == nullptr) {
         return;

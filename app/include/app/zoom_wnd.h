@@ -2,7 +2,8 @@
 // "pulsara analysis": the second, resizable window over the program's one capture. It
 // zooms from one sample to the whole capture, with an overview strip, cursors A and B,
 // measurements under the pointer and decoder rows. It only reads the capture; the main
-// window tells it when the capture changed.
+// window tells it when the capture changed. The class is named after the "Zoom" button that
+// opens it; "analysis" is the library it draws on.
 
 #include "capture/session_file.h"
 #include "view/analysis_scene.h"
@@ -21,18 +22,18 @@ class QScrollBar;
 
 namespace pulsara {
 
-class AnalysisViewWidget;
+class ZoomViewWidget;
 class DecodedTable;
 class CaptureUntilDlg;
 class DecoderRunner;
 class SearchBar;
 class HistoryPanel;
 
-class CAnalysisWnd final : public QWidget {
+class CZoomWnd final : public QWidget {
     Q_OBJECT
 public:
-    explicit CAnalysisWnd(const Capture& capture, QWidget* parent = nullptr);
-    ~CAnalysisWnd() override;
+    explicit CZoomWnd(const Capture& capture, QWidget* parent = nullptr);
+    ~CZoomWnd() override;
 
     // A capture completed or was loaded: rebuild what is drawn from it and show it whole.
     void OnCaptureChanged();
@@ -61,7 +62,7 @@ public:
     [[nodiscard]] const std::vector<AnnotationRow>& decoderRows() const { return decoderRows_; }
     [[nodiscard]] DecoderRunner& decoderRunner() const { return *runner_; }
 
-    [[nodiscard]] AnalysisViewWidget& view() const { return *view_; }
+    [[nodiscard]] ZoomViewWidget& view() const { return *view_; }
     [[nodiscard]] QLabel& statusLine() const { return *status_; }
     [[nodiscard]] QLabel& cursorLine() const { return *cursorText_; }
     [[nodiscard]] QScrollBar& rowBar() const { return *rowBar_; }
@@ -99,7 +100,7 @@ private:
     void ShowMatch(int index);
     void ContinueCaptureUntil();
     void UntilProgress(const QString& text);
-    // Repeat, history and comparison (analysis_wnd_history.cpp).
+    // Repeat, history and comparison (zoom_wnd_history.cpp).
     void SetUpHistory();
     void ShowHistoryCapture(const Capture* capture);
     void CompareShown();
@@ -112,7 +113,7 @@ private:
     std::vector<std::string> stacks_;
     std::vector<AnnotationRow> decoderRows_;
     DecoderRunner* runner_ = nullptr;
-    AnalysisViewWidget* view_ = nullptr;
+    ZoomViewWidget* view_ = nullptr;
     QScrollBar* rowBar_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* cursorText_ = nullptr;

@@ -16,10 +16,10 @@
 
 namespace pulsara {
 
-class AnalysisViewWidget final : public QWidget {
+class ZoomViewWidget final : public QWidget {
     Q_OBJECT
 public:
-    explicit AnalysisViewWidget(QWidget* parent = nullptr);
+    explicit ZoomViewWidget(QWidget* parent = nullptr);
 
     // The data to show; the widget keeps the zoom, the scroll position and the cursors.
     void setData(const Capture* capture, const ChangeTable* changes,

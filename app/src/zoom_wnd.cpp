@@ -1,15 +1,15 @@
-#include "app/analysis_wnd.h"
+#include "app/zoom_wnd.h"
 
 #include "analysis/decoders.h"
 #include "analysis/measure.h"
 #include "app/add_decoder_dlg.h"
-#include "app/analysis_view_widget.h"
 #include "app/capture_until_dlg.h"
 #include "app/decoded_table.h"
 #include "app/decoder_runner.h"
+#include "app/history_panel.h"
 #include "app/search_bar.h"
 #include "app/viewer_dlg.h"
-#include "app/history_panel.h"
+#include "app/zoom_view_widget.h"
 #include "view/cursors.h"
 #include "view/hover_text.h"
 #include "view/qt_canvas.h"
@@ -40,8 +40,8 @@ std::string NameAsText(std::string_view bytes) {
 
 // The status line when the pointer is over no channel row.
 QString Hint() {
-    return CAnalysisWnd::tr("Wheel: zoom   drag: pan   click: cursor A, right click: B   "
-                            "+ - 0 Home End T   Ctrl+F: find, F3 / Shift+F3");
+    return CZoomWnd::tr("Wheel: zoom   drag: pan   click: cursor A, right click: B   "
+                        "+ - 0 Home End T   Ctrl+F: find, F3 / Shift+F3");
 }
 
 // The view moved so that samples first..last stand in it, centred and big enough to see.
@@ -62,13 +62,13 @@ TimeWindow WindowShowing(TimeWindow window, int first, int last) {
 
 } // namespace
 
-struct CAnalysisWnd::UntilRun {
+struct CZoomWnd::UntilRun {
     analysis::Query query;
     int tries = 0;
     int done = 0;
 };
 
-CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
+CZoomWnd::CZoomWnd(const Capture& capture, QWidget* parent)
     : QWidget(parent, Qt::Window), live_(capture), shown_(std::make_unique<Capture>(capture)),
       capture_(*shown_), changes_(capture.samples) {
     setWindowTitle(QStringLiteral("pulsara analysis"));
@@ -117,7 +117,7 @@ CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
     top->addWidget(search_);
 
     auto* middle = new QHBoxLayout;
-    view_ = new AnalysisViewWidget(this);
+    view_ = new ZoomViewWidget(this);
     rowBar_ = new QScrollBar(Qt::Vertical, this);
     rowBar_->setFocusPolicy(Qt::NoFocus);
     middle->addWidget(view_, 1);
@@ -141,20 +141,20 @@ CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
             [this] { view_->zoomBy(2.0, view_->window().width / 2.0); });
     connect(zoomOut, &QPushButton::clicked, this,
             [this] { view_->zoomBy(0.5, view_->window().width / 2.0); });
-    connect(all, &QPushButton::clicked, view_, &AnalysisViewWidget::showAll);
-    connect(addDecoder, &QPushButton::clicked, this, &CAnalysisWnd::OnAddDecoder);
-    connect(removeDecoders, &QPushButton::clicked, this, &CAnalysisWnd::RemoveDecoders);
-    connect(captureUntil, &QPushButton::clicked, this, &CAnalysisWnd::OnCaptureUntil);
+    connect(all, &QPushButton::clicked, view_, &ZoomViewWidget::showAll);
+    connect(addDecoder, &QPushButton::clicked, this, &CZoomWnd::OnAddDecoder);
+    connect(removeDecoders, &QPushButton::clicked, this, &CZoomWnd::RemoveDecoders);
+    connect(captureUntil, &QPushButton::clicked, this, &CZoomWnd::OnCaptureUntil);
     runner_ = new DecoderRunner(this);
-    connect(runner_, &DecoderRunner::finished, this, &CAnalysisWnd::OnDecoded);
-    connect(view_, &AnalysisViewWidget::hovered, this, &CAnalysisWnd::OnHover);
-    connect(view_, &AnalysisViewWidget::cursorsChanged, this, &CAnalysisWnd::UpdateCursorText);
-    connect(view_, &AnalysisViewWidget::firstRowChanged, rowBar_, &QScrollBar::setValue);
-    connect(view_, &AnalysisViewWidget::resized, this, &CAnalysisWnd::UpdateRowBar);
-    connect(rowBar_, &QScrollBar::valueChanged, view_, &AnalysisViewWidget::setFirstRow);
+    connect(runner_, &DecoderRunner::finished, this, &CZoomWnd::OnDecoded);
+    connect(view_, &ZoomViewWidget::hovered, this, &CZoomWnd::OnHover);
+    connect(view_, &ZoomViewWidget::cursorsChanged, this, &CZoomWnd::UpdateCursorText);
+    connect(view_, &ZoomViewWidget::firstRowChanged, rowBar_, &QScrollBar::setValue);
+    connect(view_, &ZoomViewWidget::resized, this, &CZoomWnd::UpdateRowBar);
+    connect(rowBar_, &QScrollBar::valueChanged, view_, &ZoomViewWidget::setFirstRow);
 
     connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this,
-            &CAnalysisWnd::ShowSearch);
+            &CZoomWnd::ShowSearch);
     connect(new QShortcut(QKeySequence(Qt::Key_F3), this), &QShortcut::activated, this, [this] {
         ShowSearch();
         search_->next();
@@ -171,7 +171,7 @@ CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
             status_->setText(error);
         }
     });
-    connect(search_, &SearchBar::currentChanged, this, &CAnalysisWnd::ShowMatch);
+    connect(search_, &SearchBar::currentChanged, this, &CZoomWnd::ShowMatch);
 
     connect(tableButton, &QPushButton::toggled, table_, &QWidget::setVisible);
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_D), this), &QShortcut::activated,
@@ -180,8 +180,8 @@ CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
             [this](const std::vector<analysis::Annotation>& annotations) {
                 table_->setAnnotations(annotations, capture_.settings);
             });
-    connect(table_, &DecodedTable::annotationChosen, this, &CAnalysisWnd::ShowAnnotation);
-    connect(view_, &AnalysisViewWidget::clicked, this, [this](int row, double sample) {
+    connect(table_, &DecodedTable::annotationChosen, this, &CZoomWnd::ShowAnnotation);
+    connect(view_, &ZoomViewWidget::clicked, this, [this](int row, double sample) {
         if (const AnnotationBox* box = BoxAt(row, sample)) {
             table_->selectAnnotation(box->first, box->end);
         }
@@ -192,9 +192,9 @@ CAnalysisWnd::CAnalysisWnd(const Capture& capture, QWidget* parent)
     UpdateRowBar();
 }
 
-CAnalysisWnd::~CAnalysisWnd() = default;
+CZoomWnd::~CZoomWnd() = default;
 
-void CAnalysisWnd::OnCaptureChanged() {
+void CZoomWnd::OnCaptureChanged() {
     ++captureUpdates_;
     *shown_ = live_;
     history_->ShowingLive();
@@ -210,11 +210,10 @@ void CAnalysisWnd::OnCaptureChanged() {
     Decode();
 }
 
-void CAnalysisWnd::OnCaptureUntil() {
+void CZoomWnd::OnCaptureUntil() {
     if (untilDlg_ == nullptr) {
         untilDlg_ = new CaptureUntilDlg(this);
-        connect(untilDlg_, &CaptureUntilDlg::startRequested, this,
-                &CAnalysisWnd::StartCaptureUntil);
+        connect(untilDlg_, &CaptureUntilDlg::startRequested, this, &CZoomWnd::StartCaptureUntil);
         connect(untilDlg_, &CaptureUntilDlg::stopRequested, this,
                 [this] { StopCaptureUntil(tr("Stopped.")); });
     }
@@ -232,7 +231,7 @@ void CAnalysisWnd::OnCaptureUntil() {
     untilDlg_->raise();
 }
 
-void CAnalysisWnd::UntilProgress(const QString& text) {
+void CZoomWnd::UntilProgress(const QString& text) {
     status_->setText(text);
     if (untilDlg_ != nullptr) {
         untilDlg_->setProgress(text);
@@ -240,7 +239,7 @@ void CAnalysisWnd::UntilProgress(const QString& text) {
     }
 }
 
-bool CAnalysisWnd::StartCaptureUntil(const QString& match, int tries) {
+bool CZoomWnd::StartCaptureUntil(const QString& match, int tries) {
     auto* main = qobject_cast<CViewerDlg*>(parentWidget());
     const auto words = analysis::ParseMatchWords(match.toStdString());
     auto query = words ? analysis::CompileMatch(capture_, *words, NameAsText)
@@ -259,7 +258,7 @@ bool CAnalysisWnd::StartCaptureUntil(const QString& match, int tries) {
     return true;
 }
 
-void CAnalysisWnd::StopCaptureUntil(const QString& why) {
+void CZoomWnd::StopCaptureUntil(const QString& why) {
     if (!until_) {
         return;
     }
@@ -271,7 +270,7 @@ void CAnalysisWnd::StopCaptureUntil(const QString& why) {
     UntilProgress(why);
 }
 
-void CAnalysisWnd::ContinueCaptureUntil() {
+void CZoomWnd::ContinueCaptureUntil() {
     if (!until_) {
         return;
     }
@@ -306,14 +305,14 @@ void CAnalysisWnd::ContinueCaptureUntil() {
     });
 }
 
-void CAnalysisWnd::ShowSearch() {
+void CZoomWnd::ShowSearch() {
     search_->show();
     results_->show();
     search_->detailEdit().setFocus();
     search_->detailEdit().selectAll();
 }
 
-void CAnalysisWnd::ShowAnnotation(int first, int end) {
+void CZoomWnd::ShowAnnotation(int first, int end) {
     const int last = std::max(first, end - 1);
     view_->setWindow(WindowShowing(view_->window(), first, last));
     annotationMark_ = {first, last};
@@ -321,7 +320,7 @@ void CAnalysisWnd::ShowAnnotation(int first, int end) {
     table_->selectAnnotation(first, end);
 }
 
-const AnnotationBox* CAnalysisWnd::BoxAt(int row, double sample) const {
+const AnnotationBox* CZoomWnd::BoxAt(int row, double sample) const {
     const int channelRows = std::clamp(capture_.channels.rowCount, 0, kMaxRows);
     const int decoderRow = row - channelRows;
     if (decoderRow < 0 || decoderRow >= static_cast<int>(decoderRows_.size())) {
@@ -344,7 +343,7 @@ const AnnotationBox* CAnalysisWnd::BoxAt(int row, double sample) const {
     return nullptr;
 }
 
-void CAnalysisWnd::ShowMatch(int index) {
+void CZoomWnd::ShowMatch(int index) {
     const auto& marks = search_->marks();
     if (index < 0 || static_cast<std::size_t>(index) >= marks.size()) {
         return;
@@ -355,19 +354,19 @@ void CAnalysisWnd::ShowMatch(int index) {
     status_->setText(search_->countLabel().text());
 }
 
-void CAnalysisWnd::AddDecoder(const std::string& stack) {
+void CZoomWnd::AddDecoder(const std::string& stack) {
     if (!stack.empty()) {
         stacks_.push_back(stack);
         Decode();
     }
 }
 
-void CAnalysisWnd::RemoveDecoders() {
+void CZoomWnd::RemoveDecoders() {
     stacks_.clear();
     Decode();
 }
 
-void CAnalysisWnd::OnAddDecoder() {
+void CZoomWnd::OnAddDecoder() {
     // Loading every decoder takes a moment, once per process.
     static const auto installed = analysis::InstalledDecoders();
     if (!installed) {
@@ -380,7 +379,7 @@ void CAnalysisWnd::OnAddDecoder() {
     }
 }
 
-void CAnalysisWnd::Decode() {
+void CZoomWnd::Decode() {
     // Until the worker is done each decoder shows a busy row.
     decoderRows_.clear();
     for (const auto& stack : stacks_) {
@@ -392,14 +391,14 @@ void CAnalysisWnd::Decode() {
     runner_->Start(capture_, stacks_, NameAsText);
 }
 
-void CAnalysisWnd::OnDecoded(const std::vector<AnnotationRow>& rows) {
+void CZoomWnd::OnDecoded(const std::vector<AnnotationRow>& rows) {
     decoderRows_ = rows;
     view_->setData(&capture_, &changes_, decoderRows_);
     search_->setDecoderRows(decoderRows_);
     UpdateRowBar();
 }
 
-void CAnalysisWnd::UpdateRowBar() {
+void CZoomWnd::UpdateRowBar() {
     const AnalysisScene scene = view_->scene();
     const AnalysisLayout layout{{0, 0, view_->width(), std::max(view_->height(), 1)}};
     rowBar_->setRange(0, std::max(0, TotalRows(scene) - layout.VisibleRows()));
@@ -407,12 +406,12 @@ void CAnalysisWnd::UpdateRowBar() {
     rowBar_->setValue(view_->firstRow());
 }
 
-void CAnalysisWnd::UpdateCursorText() {
+void CZoomWnd::UpdateCursorText() {
     cursorText_->setText(
         QString::fromStdString(CursorReadout(view_->cursors(), capture_.settings)));
 }
 
-void CAnalysisWnd::OnHover(int row, double sample) {
+void CZoomWnd::OnHover(int row, double sample) {
     const int channelRows = std::clamp(capture_.channels.rowCount, 0, kMaxRows);
     if (row < 0 || row >= channelRows) {
         // What the last channel row said does not hold here; a decoder's box shows its

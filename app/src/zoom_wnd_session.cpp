@@ -1,16 +1,16 @@
 // The analysis window's session: what it shows of a capture, taken for NAME.wfs on SAVE
 // and between runs, and put back on LOAD or at start-up.
 
-#include "app/analysis_view_widget.h"
-#include "app/analysis_wnd.h"
 #include "app/search_bar.h"
+#include "app/zoom_view_widget.h"
+#include "app/zoom_wnd.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 
 namespace pulsara {
 
-AnalysisSession CAnalysisWnd::Session() const {
+AnalysisSession CZoomWnd::Session() const {
     AnalysisSession s;
     s.stacks = stacks_;
     s.cursorA = view_->cursors().a;
@@ -24,7 +24,7 @@ AnalysisSession CAnalysisWnd::Session() const {
     return s;
 }
 
-void CAnalysisWnd::ApplySession(const AnalysisSession& s, SessionParts parts) {
+void CZoomWnd::ApplySession(const AnalysisSession& s, SessionParts parts) {
     if (parts.geometry && s.geometry && s.geometry->width > 0 && s.geometry->height > 0) {
         // Kept on a screen there is now: a session from another desktop may lie off it.
         QRect wanted(s.geometry->x, s.geometry->y, s.geometry->width, s.geometry->height);
