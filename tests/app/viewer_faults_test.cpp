@@ -7,9 +7,9 @@
 #include "app/viewer_services.h"
 #include "cable_cutter.h"
 #include "capture/definition_text.h"
-#include "device/faulty_driver.h"
 #include "firmware/image.h"
 #include "sim_fixture.h"
+#include "support/faulty_driver.h"
 #include "whole_capture.h"
 
 #include <QComboBox>

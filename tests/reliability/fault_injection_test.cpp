@@ -6,10 +6,10 @@
 #include "capture/capture_files.h"
 #include "cli/board_session.h"
 #include "device/capture_cycle.h"
-#include "device/faulty_driver.h"
 #include "device/firmware_loader.h"
 #include "firmware/image.h"
 #include "sim_fixture.h"
+#include "support/faulty_driver.h"
 #include "whole_capture.h"
 
 #include <fstream>
