@@ -1,6 +1,6 @@
 // What the fault wrapper does to the one call it spoils, and that it leaves the others be.
 
-#include "fake_driver.h"
+#include "support/fake_driver.h"
 #include "support/faulty_driver.h"
 
 #include <gtest/gtest.h>
