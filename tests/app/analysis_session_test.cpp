@@ -10,7 +10,7 @@
 #include "app/zoom_wnd.h"
 #include "capture/session_file.h"
 #include "signal_builder.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 #include "viewer_test_support.h"
 
 #include <QAbstractItemView>

@@ -1,8 +1,14 @@
-// One executable for the window tests; each Qt Test class runs in turn.
+// One executable for the window tests. With a Qt Test class name as the first argument it
+// runs that class alone (the rest of the arguments go to Qt Test), so each class is its own
+// CTest test; without one it runs every class in turn.
 
 #include "device/instance_claim.h"
 
 #include <QApplication>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
 
 int RunStartupTests(int argc, char** argv);
 int RunViewerTests(int argc, char** argv);
@@ -12,18 +18,48 @@ int RunAnalysisHistoryTests(int argc, char** argv);
 int RunAnalysisSessionTests(int argc, char** argv);
 int RunViewerFaultsTests(int argc, char** argv);
 
+namespace {
+
+struct TestClass {
+    const char* name;
+    int (*run)(int argc, char** argv);
+};
+
+const TestClass kClasses[] = {
+    {"StartupTest", RunStartupTests},
+    {"ViewerTest", RunViewerTests},
+    {"AnalysisWndTest", RunAnalysisTests},
+    {"AnalysisSearchTest", RunAnalysisSearchTests},
+    {"AnalysisHistoryTest", RunAnalysisHistoryTests},
+    {"AnalysisSessionTest", RunAnalysisSessionTests},
+#if PULSARA_FAULT_TESTS
+    {"ViewerFaultsTest", RunViewerFaultsTests},
+#endif
+};
+
+} // namespace
+
 int main(int argc, char** argv) {
     pulsara::ExportRuntimeDirectory();
     QApplication application(argc, argv);
+    if (argc > 1 && argv[1][0] != '-') {
+        for (const TestClass& c : kClasses) {
+            if (std::strcmp(argv[1], c.name) == 0) {
+                std::vector<char*> rest{argv[0]};
+                rest.insert(rest.end(), argv + 2, argv + argc);
+                return c.run(static_cast<int>(rest.size()), rest.data()) == 0 ? 0 : 1;
+            }
+        }
+        std::fprintf(stderr, "app_tests: no test class %s; the classes are:", argv[1]);
+        for (const TestClass& c : kClasses) {
+            std::fprintf(stderr, " %s", c.name);
+        }
+        std::fprintf(stderr, "\n");
+        return 2;
+    }
     int failures = 0;
-    failures += RunStartupTests(argc, argv);
-    failures += RunViewerTests(argc, argv);
-    failures += RunAnalysisTests(argc, argv);
-    failures += RunAnalysisSearchTests(argc, argv);
-    failures += RunAnalysisHistoryTests(argc, argv);
-    failures += RunAnalysisSessionTests(argc, argv);
-#if PULSARA_FAULT_TESTS
-    failures += RunViewerFaultsTests(argc, argv);
-#endif
+    for (const TestClass& c : kClasses) {
+        failures += c.run(argc, argv);
+    }
     return failures == 0 ? 0 : 1;
 }

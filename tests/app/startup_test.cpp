@@ -1,7 +1,7 @@
 // Start-up: the connect comes first (with its failure message), then the definition text.
 
 #include "app/viewer_app.h"
-#include "fake_driver.h"
+#include "support/fake_driver.h"
 
 #include <QApplication>
 #include <QLabel>

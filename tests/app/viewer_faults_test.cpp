@@ -5,12 +5,12 @@
 
 #include "app/viewer_dlg.h"
 #include "app/viewer_services.h"
-#include "cable_cutter.h"
 #include "capture/definition_text.h"
-#include "device/faulty_driver.h"
 #include "firmware/image.h"
-#include "sim_fixture.h"
-#include "whole_capture.h"
+#include "support/cable_cutter.h"
+#include "support/faulty_driver.h"
+#include "support/sim_fixture.h"
+#include "support/whole_capture.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -80,13 +80,13 @@ struct Bench {
 
     VirtualClock clock;
     SimDriver sim{{1, SimBoot::Current, 0.0}, clock};
-    TempLockDir locks;
+    TempDir locks;
     std::ostringstream messages;
     Quiet events;
-    DeviceLink connectLink{sim, messages, locks.path};
+    DeviceLink connectLink{sim, messages, locks.path()};
     CableCutter cutter;
     FaultyDriver faulty;
-    DeviceLink link{faulty, messages, locks.path};
+    DeviceLink link{faulty, messages, locks.path()};
     std::unique_ptr<pulsara::Capture> capture = std::make_unique<pulsara::Capture>();
     NoServices services;
     std::unique_ptr<CViewerDlg> dialog;

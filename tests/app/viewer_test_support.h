@@ -5,7 +5,7 @@
 #include "app/viewer_dlg.h"
 #include "app/viewer_services.h"
 #include "capture/definition_text.h"
-#include "fake_driver.h"
+#include "support/fake_driver.h"
 
 #include <QString>
 #include <QTest>

@@ -2,6 +2,7 @@
 // decoded by sigrok-cli from the exported session file.
 
 #include "sim/board/signal_generator.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -27,22 +28,7 @@ std::string ReadAll(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-class Scratch {
-public:
-    Scratch() {
-        std::string pattern = (fs::temp_directory_path() / "pulsara-cli-interop-XXXXXX");
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path = pattern;
-        }
-    }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    ~Scratch() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    fs::path path;
-};
+using test::TempDir;
 
 struct Run {
     int status = -1;
@@ -73,10 +59,10 @@ struct Case {
 };
 
 TEST(CliInterop, BadRequestsSayWhatIsWrongAndWriteNothing) {
-    Scratch dir;
-    std::ofstream(dir.path / "c.wfa", std::ios::binary) << std::string(131072, '\0');
-    std::ofstream(dir.path / "bad.vcd") << "$var wire 1 ! a $end\n$enddefinitions $end\n#0\n1?\n";
-    std::ofstream(dir.path / "t.txt") << "text";
+    TempDir dir;
+    std::ofstream(dir.path() / "c.wfa", std::ios::binary) << std::string(131072, '\0');
+    std::ofstream(dir.path() / "bad.vcd") << "$var wire 1 ! a $end\n$enddefinitions $end\n#0\n1?\n";
+    std::ofstream(dir.path() / "t.txt") << "text";
     const std::string ghdl = "import '" PULSARA_IMPORT_CORPUS "/ghdl.vcd' -o o.wfa ";
     const std::string session = "import '" PULSARA_IMPORT_CORPUS "/sigrok-demo.sr' -o o.wfa ";
     // 105, 107 and 108 are CLI11's statuses for a value it refuses, a missing and an excluded
@@ -98,25 +84,25 @@ TEST(CliInterop, BadRequestsSayWhatIsWrongAndWriteNothing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto run = Cli(dir.path, c.args);
+        const auto run = Cli(dir.path(), c.args);
         EXPECT_EQ(run.status, c.status) << run.out;
         EXPECT_NE(run.out.find(c.saying), std::string::npos) << run.out;
         for (const char* file : {"o.vcd", "o.sr", "o.wfa", "o.wfd"}) {
-            EXPECT_FALSE(fs::exists(dir.path / file)) << file;
+            EXPECT_FALSE(fs::exists(dir.path() / file)) << file;
         }
     }
 }
 
 TEST(CliInterop, ImportPicksSignalsAndSamplesAtTheRateAsked) {
     // GHDL's 1 fs units: the file's 400 ns as 41 samples at 100MHz, its bus before its clock.
-    Scratch dir;
-    const auto run = Cli(dir.path, "import '" PULSARA_IMPORT_CORPUS
-                                   "/ghdl.vcd' --rate 100MHz --signals bus8,clk -o g.wfa");
+    TempDir dir;
+    const auto run = Cli(dir.path(), "import '" PULSARA_IMPORT_CORPUS
+                                     "/ghdl.vcd' --rate 100MHz --signals bus8,clk -o g.wfa");
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("warning: the file covers 41 samples"), std::string::npos) << run.out;
-    EXPECT_EQ(ReadAll(dir.path / "g.wfd"),
+    EXPECT_EQ(ReadAll(dir.path() / "g.wfd"),
               "#SYSPARM\t0,0,0,0,0,-8190\r\nbus8\t0,1,2,3,4,5,6,7\r\nclk\t8\r\n");
-    const auto samples = ReadAll(dir.path / "g.wfa");
+    const auto samples = ReadAll(dir.path() / "g.wfa");
     ASSERT_EQ(samples.size(), 131072U);
     // bus8 and clk at 70, 140 and 150 ns: "X0000001" and 1, "00000010" and 0, "10000011"
     // and 1.
@@ -147,28 +133,28 @@ TEST(CliInterop, SimulatedBoardCaptureDecodesThroughSigrok) {
     if (!HaveSigrok()) {
         GTEST_SKIP() << "sigrok-cli is not installed (scripts/install-deps.sh installs it)";
     }
-    Scratch dir;
-    const auto capture = Cli(dir.path, "capture --board sim --sim-boot current --sim-speed 0 "
-                                       "--rate 10MHz -o x.wfa --def '" PULSARA_SIM_DEF "'");
+    TempDir dir;
+    const auto capture = Cli(dir.path(), "capture --board sim --sim-boot current --sim-speed 0 "
+                                         "--rate 10MHz -o x.wfa --def '" PULSARA_SIM_DEF "'");
     ASSERT_EQ(capture.status, 0) << capture.out;
-    const auto exported = Cli(dir.path, "export x.wfa --sr x.sr");
+    const auto exported = Cli(dir.path(), "export x.wfa --sr x.sr");
     ASSERT_EQ(exported.status, 0) << exported.out;
 
     // The session file comes back with the same samples.
-    const auto imported = Cli(dir.path, "import x.sr -o back.wfa");
+    const auto imported = Cli(dir.path(), "import x.sr -o back.wfa");
     ASSERT_EQ(imported.status, 0) << imported.out;
-    EXPECT_TRUE(ReadAll(dir.path / "back.wfa") == ReadAll(dir.path / "x.wfa"));
+    EXPECT_TRUE(ReadAll(dir.path() / "back.wfa") == ReadAll(dir.path() / "x.wfa"));
 
     // One frame is 1 ms and the capture 3.3 ms, so each message is there whole at least once.
-    const auto uart = Shell(dir.path, "sigrok-cli -i x.sr -P uart:rx=UART_TX:baudrate=" +
-                                          std::to_string(kUartBaud) + " -A uart=rx-data");
+    const auto uart = Shell(dir.path(), "sigrok-cli -i x.sr -P uart:rx=UART_TX:baudrate=" +
+                                            std::to_string(kUartBaud) + " -A uart=rx-data");
     ASSERT_EQ(uart.status, 0) << uart.out;
     EXPECT_NE(DecodedBytes(uart.out, "uart-1: ").find(kUartText), std::string::npos) << uart.out;
 
     const std::string spi = "sigrok-cli -i x.sr -P spi:clk=SPI_SCK:mosi=SPI_MOSI:miso=SPI_MISO:"
                             "cs=SPI_CS#:cs_polarity=active-low -A spi=";
-    const auto mosi = Shell(dir.path, spi + "mosi-data");
-    const auto miso = Shell(dir.path, spi + "miso-data");
+    const auto mosi = Shell(dir.path(), spi + "mosi-data");
+    const auto miso = Shell(dir.path(), spi + "miso-data");
     EXPECT_NE(DecodedBytes(mosi.out, "spi-1: ")
                   .find(std::string(std::begin(kSpiMosiBytes), std::end(kSpiMosiBytes))),
               std::string::npos)
@@ -178,8 +164,8 @@ TEST(CliInterop, SimulatedBoardCaptureDecodesThroughSigrok) {
               std::string::npos)
         << miso.out;
 
-    const auto i2c = Shell(dir.path, "sigrok-cli -i x.sr -P i2c:scl=I2C_SCL:sda=I2C_SDA "
-                                     "-A i2c=address-write:data-write");
+    const auto i2c = Shell(dir.path(), "sigrok-cli -i x.sr -P i2c:scl=I2C_SCL:sda=I2C_SDA "
+                                       "-A i2c=address-write:data-write");
     std::ostringstream want;
     want << std::hex << std::uppercase << "i2c-1: Address write: " << int{kI2cAddress}
          << "\ni2c-1: Data write: " << int{kI2cBytes[0]}
@@ -196,7 +182,7 @@ namespace {
 // capture --until on the simulated board: probe 25's 2 us event comes once every 8 ms of
 // board time, so a 100MHz capture (0.33 ms) holds it only now and then.
 TEST(CliInterop, CaptureUntilKeepsTheFirstCaptureThatMatches) {
-    Scratch dir;
+    TempDir dir;
     const std::string capture = "capture --board sim --sim-boot current --sim-speed 0 "
                                 "--rate 100MHz --def '" PULSARA_SIM_DEF "' ";
     const struct {
@@ -220,24 +206,24 @@ TEST(CliInterop, CaptureUntilKeepsTheFirstCaptureThatMatches) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.until);
         std::error_code ec;
-        fs::remove(dir.path / "u.wfa", ec);
-        const auto run = Cli(dir.path, capture + c.until + " -o u.wfa");
+        fs::remove(dir.path() / "u.wfa", ec);
+        const auto run = Cli(dir.path(), capture + c.until + " -o u.wfa");
         EXPECT_EQ(run.status, c.status) << run.out;
         for (const auto& text : c.saying) {
             EXPECT_NE(run.out.find(text), std::string::npos) << text << "\n" << run.out;
         }
-        EXPECT_EQ(fs::exists(dir.path / "u.wfa"), c.status == 0);
+        EXPECT_EQ(fs::exists(dir.path() / "u.wfa"), c.status == 0);
         if (c.status != 0 || c.until.find("--signal 25") == std::string::npos) {
             continue;
         }
         // The saved capture holds the match, and opens with the view on it.
-        const auto found = Cli(dir.path, "find u.wfa --signal 25 --pulse high --first --json");
+        const auto found = Cli(dir.path(), "find u.wfa --signal 25 --pulse high --first --json");
         ASSERT_EQ(found.status, 0) << found.out;
         const auto at = run.out.find(": match at sample ");
         const int start = std::stoi(run.out.substr(at + 18));
         EXPECT_NE(found.out.find("\"start\":" + std::to_string(start) + ","), std::string::npos)
             << found.out;
-        const auto info = Cli(dir.path, "info --json u.wfa");
+        const auto info = Cli(dir.path(), "info --json u.wfa");
         // ColumnToSample(32, h) == start, give or take the half a scroll unit.
         const int h = (start - 32 - 16380) / 2;
         EXPECT_NE(info.out.find("\"savedScrollPos\":" + std::to_string(h)), std::string::npos)

@@ -1,6 +1,6 @@
 #include "device/capture_protocol.h"
-#include "fake_driver.h"
-#include "temp_dir.h"
+#include "support/fake_driver.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "device/device_link.h"
 #include "device/libusb_driver.h"
-#include "fake_driver.h"
-#include "temp_dir.h"
+#include "support/fake_driver.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "device/instance_claim.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 // LibusbDriver against simulated boards through the libusb stand-in: the real-board path
 // byte for byte, and the errors real cables produce.
 
+#include "capture_timing.h"
 #include "cli/board_session.h"
 #include "device/capture_cycle.h"
 #include "device/firmware_loader.h"
@@ -9,8 +10,7 @@
 #include "libusb.h"
 #include "sim/driver/sim_driver.h"
 #include "standin_bus.h"
-#include "capture_timing.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -56,7 +56,6 @@ struct Events final : ConnectEvents {
     std::vector<std::string> lines;
     std::vector<std::string> failures;
 };
-
 
 struct UsbRig {
     TempDir locks;

@@ -6,11 +6,11 @@
 #include "capture/capture_files.h"
 #include "cli/board_session.h"
 #include "device/capture_cycle.h"
-#include "device/faulty_driver.h"
 #include "device/firmware_loader.h"
 #include "firmware/image.h"
-#include "sim_fixture.h"
-#include "whole_capture.h"
+#include "support/faulty_driver.h"
+#include "support/sim_fixture.h"
+#include "support/whole_capture.h"
 
 #include <fstream>
 #include <iterator>
@@ -40,10 +40,10 @@ CliOutcome RunCli(std::uint32_t faultAt, IoFault fault, Capture& capture) {
     VirtualClock clock;
     SimDriver sim{{1, SimBoot::Old, 0.0}, clock};
     FaultyDriver faulty{sim, faultAt, fault};
-    TempLockDir dir;
+    TempDir dir;
     cli::BoardCaptureRequest request;
-    request.output = dir.path / "x.wfa";
-    request.lockDirectory = dir.path;
+    request.output = dir.path() / "x.wfa";
+    request.lockDirectory = dir.path();
     request.timeout = kCliTimeout;
     std::ostringstream out, err;
     CliOutcome outcome;
@@ -126,16 +126,16 @@ TEST_P(CycleUnderFaults, EveryCallOfStartAndReadOut) {
     const auto run = [&](std::uint32_t faultAt, std::uint32_t* calls) {
         VirtualClock clock;
         SimDriver sim{{1, SimBoot::Current, 0.0}, clock};
-        TempLockDir dir;
+        TempDir dir;
         std::ostringstream messages;
-        DeviceLink link{sim, messages, dir.path};
+        DeviceLink link{sim, messages, dir.path()};
         struct Quiet final : ConnectEvents {
             void ConnectFailed(std::string_view, const ConnectResult&) override {}
         } events;
         EXPECT_TRUE(ConnectAtStartup(link, FirmwareImage(), clock, events).ok());
         // The fault counts from the first call of the cycle.
         FaultyDriver faulty{sim, faultAt, GetParam()};
-        DeviceLink cycleLink{faulty, messages, dir.path};
+        DeviceLink cycleLink{faulty, messages, dir.path()};
         cycleLink.handle = link.handle;
         auto capture = PreviousCapture();
         CaptureCycle cycle;

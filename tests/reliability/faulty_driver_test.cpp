@@ -1,7 +1,7 @@
 // What the fault wrapper does to the one call it spoils, and that it leaves the others be.
 
-#include "device/faulty_driver.h"
-#include "fake_driver.h"
+#include "support/fake_driver.h"
+#include "support/faulty_driver.h"
 
 #include <gtest/gtest.h>
 

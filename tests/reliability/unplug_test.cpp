@@ -3,14 +3,14 @@
 // the previous capture whole, and once the board is plugged in again the next START
 // connects it again and captures.
 
-#include "cable_cutter.h"
 #include "cli/board_session.h"
 #include "device/capture_cycle.h"
 #include "device/capture_protocol.h"
 #include "device/driver_records.h"
 #include "firmware/image.h"
-#include "sim_fixture.h"
-#include "whole_capture.h"
+#include "support/cable_cutter.h"
+#include "support/sim_fixture.h"
+#include "support/whole_capture.h"
 
 #include <chrono>
 #include <fstream>
@@ -25,15 +25,15 @@ constexpr int kPoints = 12;
 struct Bench {
     VirtualClock clock;
     SimDriver sim{{1, SimBoot::Old, 0.0}, clock};
-    TempLockDir dir;
+    TempDir dir;
     // Board time when the host first looks: the boards settle on the first touch.
     std::uint64_t start = sim.board(0).chip().cycles();
 };
 
 int CliCapture(Bench& bench, Capture& capture, std::string* err) {
     cli::BoardCaptureRequest request;
-    request.output = bench.dir.path / "x.wfa";
-    request.lockDirectory = bench.dir.path;
+    request.output = bench.dir.path() / "x.wfa";
+    request.lockDirectory = bench.dir.path();
     request.timeout = std::chrono::milliseconds(4000);
     std::ostringstream out, errors;
     const int status = cli::RunBoardCapture(bench.sim, capture, FirmwareImage(), request,
@@ -69,7 +69,7 @@ TEST(Unplug, CommandLineAtEveryStage) {
         EXPECT_LE(bench.clock.Now() - began,
                   kReopenLimit + kReopenPause + std::chrono::milliseconds(4000 + 400));
         EXPECT_NE(err.find("pulsara-cli: "), std::string::npos) << err;
-        EXPECT_FALSE(std::filesystem::exists(bench.dir.path / "x.wfa"));
+        EXPECT_FALSE(std::filesystem::exists(bench.dir.path() / "x.wfa"));
         EXPECT_TRUE(IsPreviousCapture(capture->samples));
 
         // Plugged in again, the board boots its old firmware and is reloaded as at first
@@ -133,10 +133,10 @@ TEST(Unplug, CommandLineDuringTheWaitTheReadOutAndBetween) {
         VirtualClock clock;
         SimDriver sim{{1, SimBoot::Current, c.speed, c.unplugAfterMs}, clock};
         CableCutter cutter{sim, c.stage};
-        TempLockDir dir;
+        TempDir dir;
         cli::BoardCaptureRequest request;
-        request.output = dir.path / "x.wfa";
-        request.lockDirectory = dir.path;
+        request.output = dir.path() / "x.wfa";
+        request.lockDirectory = dir.path();
         if (c.speed == 0.0) {
             request.pollInterval = std::chrono::milliseconds(kPollIntervalMs);
         }
@@ -158,7 +158,7 @@ TEST(Unplug, CommandLineDuringTheWaitTheReadOutAndBetween) {
         EXPECT_EQ(err.find("trigger condition"), std::string::npos) << err;
         EXPECT_LE(clock.now, c.most) << err;
         EXPECT_FALSE(std::filesystem::exists(request.output));
-        EXPECT_FALSE(std::filesystem::exists(dir.path / "x.wfd"));
+        EXPECT_FALSE(std::filesystem::exists(dir.path() / "x.wfd"));
         EXPECT_TRUE(IsPreviousCapture(capture->samples));
 
         if (c.speed != 0.0) {
@@ -187,7 +187,7 @@ TEST(Unplug, CaptureCycleReconnectsOnceTheBoardIsBack) {
     {
         Bench bench;
         std::ostringstream messages;
-        DeviceLink link{bench.sim, messages, bench.dir.path};
+        DeviceLink link{bench.sim, messages, bench.dir.path()};
         CaptureCycle cycle;
         prepare(bench, link, cycle);
         const std::uint64_t from = bench.sim.board(0).chip().cycles();
@@ -202,7 +202,7 @@ TEST(Unplug, CaptureCycleReconnectsOnceTheBoardIsBack) {
         SCOPED_TRACE("unplugged " + std::to_string(offset) + " cycles into the capture");
         Bench bench;
         std::ostringstream messages;
-        DeviceLink link{bench.sim, messages, bench.dir.path};
+        DeviceLink link{bench.sim, messages, bench.dir.path()};
         CaptureCycle cycle;
         prepare(bench, link, cycle);
         bench.sim.UnplugAt(0, bench.sim.board(0).chip().cycles() + offset);
@@ -238,7 +238,7 @@ TEST(Unplug, CaptureCycleReconnectsOnceTheBoardIsBack) {
 TEST(Unplug, TransfersAndHandlesAcrossTheCable) {
     Bench bench;
     std::ostringstream messages;
-    DeviceLink link{bench.sim, messages, bench.dir.path};
+    DeviceLink link{bench.sim, messages, bench.dir.path()};
     struct Quiet final : ConnectEvents {
         void ConnectFailed(std::string_view, const ConnectResult&) override {}
     } events;

@@ -8,7 +8,7 @@
 #include "firmware/image.h"
 #include "sim/board/capture_logic.h"
 #include "sim/board/signal_generator.h"
-#include "sim_fixture.h"
+#include "support/sim_fixture.h"
 
 #include <memory>
 #include <sstream>
@@ -43,9 +43,9 @@ TEST_P(SimCapture, CounterTriggerAndUnfilledGroups) {
     const CaptureCase& c = GetParam();
     VirtualClock clock;
     SimDriver sim{{1, SimBoot::Current, 0.0}, clock};
-    TempLockDir locks;
+    TempDir locks;
     std::ostringstream messages;
-    DeviceLink link{sim, messages, locks.path};
+    DeviceLink link{sim, messages, locks.path()};
     NoEvents events;
     ASSERT_TRUE(ConnectAtStartup(link, FirmwareImage(), clock, events).ok());
 
@@ -217,9 +217,9 @@ TEST_P(SimSpeed, BoardTimeFollowsTheWallClock) {
     const SpeedCase& c = GetParam();
     VirtualClock clock;
     SimDriver sim{{1, SimBoot::Current, c.speed}, clock};
-    TempLockDir locks;
+    TempDir locks;
     std::ostringstream messages;
-    DeviceLink link{sim, messages, locks.path};
+    DeviceLink link{sim, messages, locks.path()};
     NoEvents events;
     ASSERT_TRUE(ConnectAtStartup(link, FirmwareImage(), clock, events).ok());
     auto capture = std::make_unique<Capture>();

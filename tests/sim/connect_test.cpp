@@ -4,7 +4,7 @@
 #include "device/capture_protocol.h"
 #include "device/firmware_loader.h"
 #include "firmware/image.h"
-#include "sim_fixture.h"
+#include "support/sim_fixture.h"
 
 #include <array>
 #include <cstring>
@@ -62,9 +62,9 @@ TEST_P(SimConnect, FollowsTheLoaderThroughTheDriver) {
     VirtualClock clock;
     SimDriver sim{{1, c.boot, 1.0}, clock};
     RecordingDriver driver{sim};
-    TempLockDir locks;
+    TempDir locks;
     std::ostringstream messages;
-    DeviceLink link{driver, messages, locks.path};
+    DeviceLink link{driver, messages, locks.path()};
     Events events;
 
     const ConnectResult result = ConnectAtStartup(link, FirmwareImage(), clock, events);

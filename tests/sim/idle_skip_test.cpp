@@ -4,7 +4,7 @@
 #include "device/capture_protocol.h"
 #include "device/firmware_loader.h"
 #include "firmware/image.h"
-#include "sim_fixture.h"
+#include "support/sim_fixture.h"
 
 #include <array>
 #include <sstream>
@@ -52,9 +52,9 @@ TEST(SimIdleSkip, BusyFirmwareCatchesUpAtMostFiveSecondsPerCall) {
     } events;
     VirtualClock clock;
     SimDriver sim{{1, SimBoot::Current, 1.0}, clock};
-    TempLockDir locks;
+    TempDir locks;
     std::ostringstream messages;
-    DeviceLink link{sim, messages, locks.path};
+    DeviceLink link{sim, messages, locks.path()};
     ASSERT_TRUE(ConnectAtStartup(link, FirmwareImage(), clock, events).ok());
     const std::uint8_t readOut[] = {0x66, 0x00, 0x00, 0x08};
     ASSERT_EQ(BulkWrite(link, kCommandPipe, readOut), 0);

@@ -3,11 +3,11 @@
 // cursor snapping.
 
 #include "capture/samples.h"
+#include "support/recording_canvas.h"
 #include "view/analysis_rows.h"
 #include "view/analysis_scene.h"
 #include "view/change_table.h"
 #include "view/cursors.h"
-#include "view/recording_canvas.h"
 #include "view/rows.h"
 #include "view/time_scale.h"
 #include "view/time_window.h"

@@ -1,8 +1,8 @@
 // Difference marks against the ranges they stand for: every differing sample under a red
 // column, no red column without one, at every zoom (however many spans share a pixel).
 
+#include "support/recording_canvas.h"
 #include "view/difference_marks.h"
-#include "view/recording_canvas.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
+#include "support/recording_canvas.h"
 #include "view/geometry.h"
-#include "view/recording_canvas.h"
 #include "view/redraw.h"
 #include "view/rows.h"
 #include "view/ruler.h"

@@ -2,13 +2,13 @@
 // simulated board behind an emulated usbfs: enumeration through sysfs and udev, the usbfs
 // ioctls, hotplug events, and the errors a board or cable can cause on that path.
 
+#include "capture_timing.h"
 #include "device/capture_cycle.h"
 #include "device/firmware_loader.h"
 #include "device/libusb_driver.h"
 #include "firmware/image.h"
-#include "capture_timing.h"
 #include "sim/driver/sim_driver.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 #include "usbfs_testbed.h"
 
 #include <libusb.h>
@@ -63,7 +63,6 @@ struct Events final : ConnectEvents {
     }
     std::vector<std::string> failures;
 };
-
 
 struct SimResult {
     std::uint64_t first = 0; // the phase of the first sample

@@ -2,9 +2,9 @@
 // edge search across the whole memory.
 
 #include "capture/capture.h"
+#include "support/recording_canvas.h"
 #include "view/geometry.h"
 #include "view/qt_canvas.h"
-#include "view/recording_canvas.h"
 #include "view/redraw.h"
 #include "view/scroll.h"
 

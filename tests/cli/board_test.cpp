@@ -5,8 +5,8 @@
 #include "cli/commands.h"
 #include "device/firmware_loader.h"
 #include "device/libusb_driver.h"
-#include "fake_driver.h"
-#include "temp_dir.h"
+#include "support/fake_driver.h"
+#include "support/temp_dir.h"
 
 #include <CLI/CLI.hpp>
 #include <gtest/gtest.h>

@@ -6,6 +6,7 @@
 #include "device/device_link.h"
 #include "device/ezusb_driver.h"
 #include "sim/driver/sim_driver.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -61,23 +62,6 @@ public:
 
 private:
     EzusbDriver& inner_;
-};
-
-// A lock directory of the test's own, so claims never meet a running copy of pulsara.
-class TempLockDir {
-public:
-    TempLockDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "pulsara-sim-test-XXXXXX").string();
-        path = ::mkdtemp(pattern.data()) ? pattern : std::string{};
-    }
-    ~TempLockDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    TempLockDir(const TempLockDir&) = delete;
-    TempLockDir& operator=(const TempLockDir&) = delete;
-    std::filesystem::path path;
 };
 
 } // namespace pulsara::test

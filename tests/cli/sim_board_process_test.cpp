@@ -3,7 +3,7 @@
 
 #include "device/firmware_loader.h"
 #include "firmware/image.h"
-#include "sim_fixture.h"
+#include "support/sim_fixture.h"
 
 #include <sys/wait.h>
 
@@ -54,9 +54,9 @@ class SimCli : public ::testing::TestWithParam<CliCase> {};
 
 TEST_P(SimCli, RunsAsItsOwnProcess) {
     const CliCase& c = GetParam();
-    TempLockDir dir;
+    TempDir dir;
     // This process stands for a first copy of pulsara, holding the one simulated board.
-    ::setenv("XDG_RUNTIME_DIR", dir.path.c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
     VirtualClock clock;
     SimDriver sim{{1, SimBoot::Current, 0.0}, clock};
     std::ostringstream messages;
@@ -67,11 +67,11 @@ TEST_P(SimCli, RunsAsItsOwnProcess) {
         ASSERT_TRUE(connect.ok()) << ExplainConnectFailure(connect) << messages.str();
     }
 
-    const CliRun run = RunCli(dir.path, c.args);
+    const CliRun run = RunCli(dir.path(), c.args);
 
     EXPECT_EQ(run.status, c.status) << run.err;
     EXPECT_NE((run.out + run.err).find(c.saying), std::string::npos) << run.out << run.err;
-    const std::string samples = ReadAll(dir.path / "x.wfa");
+    const std::string samples = ReadAll(dir.path() / "x.wfa");
     if (!c.writesCapture) {
         EXPECT_TRUE(samples.empty());
         return;
@@ -110,9 +110,9 @@ TEST(SimSignals, DecodeWithSigrok) {
     if (std::system("command -v sigrok-cli >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "sigrok-cli is not installed";
     }
-    TempLockDir dir;
-    ASSERT_EQ(RunCli(dir.path, "capture --board sim --sim-boot current --sim-speed 0 "
-                               "--rate 10MHz --probe HDL -o x.wfa")
+    TempDir dir;
+    ASSERT_EQ(RunCli(dir.path(), "capture --board sim --sim-boot current --sim-speed 0 "
+                                 "--rate 10MHz --probe HDL -o x.wfa")
                   .status,
               0);
     const std::vector<std::pair<std::string, std::string>> cases = {
@@ -122,13 +122,13 @@ TEST(SimSignals, DecodeWithSigrok) {
         {"i2c:scl=22:sda=23 -A i2c=address-write:data-write", "50 10 42"},
     };
     for (const auto& [decoder, bytes] : cases) {
-        const std::string command = "cd '" + dir.path.string() +
+        const std::string command = "cd '" + dir.path().string() +
                                     "' && sigrok-cli -I binary:numchannels=32:samplerate=10000000 "
                                     "-i x.wfa -P " +
                                     decoder + " >decoded.txt 2>&1";
         ASSERT_EQ(std::system(command.c_str()), 0) << decoder;
         // "uart-1: 70" lines, then "Address write: 50" or "Data write: 10" lines.
-        std::istringstream lines(ReadAll(dir.path / "decoded.txt"));
+        std::istringstream lines(ReadAll(dir.path() / "decoded.txt"));
         std::string line, values;
         while (std::getline(lines, line)) {
             values += (values.empty() ? "" : " ") + line.substr(line.rfind(' ') + 1);

@@ -6,7 +6,7 @@
 #include "device/device_link.h"
 #include "device/driver_records.h"
 #include "device/ezusb_driver.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 #include <algorithm>
 #include <deque>

@@ -6,7 +6,7 @@
 #include "cli/board_session.h"
 #include "device/capture_protocol.h"
 #include "firmware/image.h"
-#include "sim_fixture.h"
+#include "support/sim_fixture.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -79,22 +79,22 @@ std::vector<std::string> CaptureArgs(const std::string& output, const char* boar
 }
 
 TEST(Processes, EightCapturesOnThreeBoards) {
-    TempLockDir dir;
+    TempDir dir;
     std::vector<pid_t> pids;
     // 10 kHz at real speed: each capture holds its board for over three seconds, so all
     // eight meet.
     for (int i = 0; i < 8; ++i) {
-        pids.push_back(Start(dir.path, "p" + std::to_string(i),
+        pids.push_back(Start(dir.path(), "p" + std::to_string(i),
                              CaptureArgs("p" + std::to_string(i) + ".wfa", "3", "1", "10KHz")));
     }
     int saved = 0;
     for (int i = 0; i < 8; ++i) {
         const int status = Wait(pids[static_cast<std::size_t>(i)], 60s);
-        const std::string err = ReadFile(dir.path / ("p" + std::to_string(i) + ".err"));
+        const std::string err = ReadFile(dir.path() / ("p" + std::to_string(i) + ".err"));
         ASSERT_NE(status, -1) << "process " << i << " hung: " << err;
         if (status == 0) {
             ++saved;
-            EXPECT_EQ(ReadFile(dir.path / ("p" + std::to_string(i) + ".wfa")).size(), 131072u);
+            EXPECT_EQ(ReadFile(dir.path() / ("p" + std::to_string(i) + ".wfa")).size(), 131072u);
         } else {
             EXPECT_EQ(status, 1) << err;
             EXPECT_NE(err.find("No board could be opened"), std::string::npos) << err;
@@ -104,23 +104,23 @@ TEST(Processes, EightCapturesOnThreeBoards) {
 }
 
 TEST(Processes, KilledHolderFreesItsBoardAtOnce) {
-    TempLockDir dir;
+    TempDir dir;
     // 1 kHz: the holder would wait 33 s for its capture.
-    const pid_t holder = Start(dir.path, "holder", CaptureArgs("h.wfa", "1", "1", "1KHz"));
+    const pid_t holder = Start(dir.path(), "holder", CaptureArgs("h.wfa", "1", "1", "1KHz"));
     const auto end = std::chrono::steady_clock::now() + 30s;
-    while (ReadFile(dir.path / "holder.err").find("capture started") == std::string::npos) {
-        ASSERT_LT(std::chrono::steady_clock::now(), end) << ReadFile(dir.path / "holder.err");
+    while (ReadFile(dir.path() / "holder.err").find("capture started") == std::string::npos) {
+        ASSERT_LT(std::chrono::steady_clock::now(), end) << ReadFile(dir.path() / "holder.err");
         std::this_thread::sleep_for(20ms);
     }
     // While it lives, the board is taken.
-    const pid_t early = Start(dir.path, "early", CaptureArgs("e.wfa", "1", "0", "100MHz"));
-    EXPECT_EQ(Wait(early, 30s), 1) << ReadFile(dir.path / "early.err");
+    const pid_t early = Start(dir.path(), "early", CaptureArgs("e.wfa", "1", "0", "100MHz"));
+    EXPECT_EQ(Wait(early, 30s), 1) << ReadFile(dir.path() / "early.err");
 
     ::kill(holder, SIGKILL);
     EXPECT_EQ(Wait(holder, 10s), -2);
-    const pid_t next = Start(dir.path, "next", CaptureArgs("n.wfa", "1", "0", "100MHz"));
-    EXPECT_EQ(Wait(next, 30s), 0) << ReadFile(dir.path / "next.err");
-    EXPECT_EQ(ReadFile(dir.path / "n.wfa").size(), 131072u);
+    const pid_t next = Start(dir.path(), "next", CaptureArgs("n.wfa", "1", "0", "100MHz"));
+    EXPECT_EQ(Wait(next, 30s), 0) << ReadFile(dir.path() / "next.err");
+    EXPECT_EQ(ReadFile(dir.path() / "n.wfa").size(), 131072u);
 }
 
 // Board time, in ms from the board's first look, at which the command line at speed 0
@@ -155,10 +155,10 @@ std::pair<double, double> ReadOutSpanMs() {
     SimDriver sim{{1, SimBoot::Current, 0.0}, clock};
     const std::uint64_t firstLook = sim.board(0).chip().cycles();
     Watch watch{sim};
-    TempLockDir dir;
+    TempDir dir;
     cli::BoardCaptureRequest request;
-    request.output = dir.path / "x.wfa";
-    request.lockDirectory = dir.path;
+    request.output = dir.path() / "x.wfa";
+    request.lockDirectory = dir.path();
     request.pollInterval = 10ms;
     auto capture = std::make_unique<Capture>();
     capture->settings.triggerProbe = 15; // 100 MHz, HDL: complete at the first poll
@@ -200,18 +200,18 @@ TEST(Processes, UnplugOptionPullsTheCable) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        TempLockDir dir;
+        TempDir dir;
         auto args = CaptureArgs("u.wfa", "1", c.speed, c.rate);
         args.insert(args.end(), {"--sim-unplug-after-ms", c.after, "--timeout", "60"});
         const auto started = std::chrono::steady_clock::now();
-        const pid_t pid = Start(dir.path, "u", args);
+        const pid_t pid = Start(dir.path(), "u", args);
         EXPECT_EQ(Wait(pid, 30s), c.status) << c.after;
-        const std::string err = ReadFile(dir.path / "u.err");
+        const std::string err = ReadFile(dir.path() / "u.err");
         EXPECT_NE(err.find(c.saying), std::string::npos) << err;
         EXPECT_EQ(err.find("trigger condition"), std::string::npos) << err;
         // Nowhere near the 60 s timeout.
         EXPECT_LT(std::chrono::steady_clock::now() - started, 20s) << err;
-        EXPECT_EQ(std::filesystem::exists(dir.path / "u.wfa"), c.status == 0);
+        EXPECT_EQ(std::filesystem::exists(dir.path() / "u.wfa"), c.status == 0);
     }
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// A fresh directory for lock files, removed at the end of the test.
+// A fresh directory for lock files and outputs, removed at the end of the test.
 
 #include <cstdlib>
 #include <filesystem>

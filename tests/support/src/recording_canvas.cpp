@@ -1,4 +1,4 @@
-#include "view/recording_canvas.h"
+#include "support/recording_canvas.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "device/faulty_driver.h"
+#include "support/faulty_driver.h"
 
 #include <algorithm>
 #include <vector>
