@@ -12,10 +12,10 @@
 
 int RunStartupTests(int argc, char** argv);
 int RunViewerTests(int argc, char** argv);
-int RunAnalysisTests(int argc, char** argv);
-int RunAnalysisSearchTests(int argc, char** argv);
-int RunAnalysisHistoryTests(int argc, char** argv);
-int RunAnalysisSessionTests(int argc, char** argv);
+int RunZoomWndTests(int argc, char** argv);
+int RunZoomWndSearchTests(int argc, char** argv);
+int RunZoomWndHistoryTests(int argc, char** argv);
+int RunZoomWndSessionTests(int argc, char** argv);
 int RunViewerFaultsTests(int argc, char** argv);
 
 namespace {
@@ -28,10 +28,10 @@ struct TestClass {
 const TestClass kClasses[] = {
     {"StartupTest", RunStartupTests},
     {"ViewerTest", RunViewerTests},
-    {"AnalysisWndTest", RunAnalysisTests},
-    {"AnalysisSearchTest", RunAnalysisSearchTests},
-    {"AnalysisHistoryTest", RunAnalysisHistoryTests},
-    {"AnalysisSessionTest", RunAnalysisSessionTests},
+    {"ZoomWndTest", RunZoomWndTests},
+    {"ZoomWndSearchTest", RunZoomWndSearchTests},
+    {"ZoomWndHistoryTest", RunZoomWndHistoryTests},
+    {"ZoomWndSessionTest", RunZoomWndSessionTests},
 #if PULSARA_FAULT_TESTS
     {"ViewerFaultsTest", RunViewerFaultsTests},
 #endif

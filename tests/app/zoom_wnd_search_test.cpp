@@ -67,7 +67,7 @@ double Centre(const ZoomViewWidget& view) {
 
 } // namespace
 
-class AnalysisSearchTest : public QObject {
+class ZoomWndSearchTest : public QObject {
     Q_OBJECT
 private slots:
     void findsEveryKindAndStepsThroughTheMatches() {
@@ -240,9 +240,9 @@ private slots:
 
 } // namespace pulsara::test
 
-int RunAnalysisSearchTests(int argc, char** argv) {
-    pulsara::test::AnalysisSearchTest test;
+int RunZoomWndSearchTests(int argc, char** argv) {
+    pulsara::test::ZoomWndSearchTest test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "analysis_search_test.moc"
+#include "zoom_wnd_search_test.moc"

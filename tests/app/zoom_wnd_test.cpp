@@ -27,7 +27,7 @@
 
 namespace pulsara::test {
 
-class AnalysisWndTest : public QObject {
+class ZoomWndTest : public QObject {
     Q_OBJECT
 private slots:
     void followsTheCaptureAndLeavesTheMainWindowAlone() {
@@ -219,9 +219,9 @@ private slots:
 
 } // namespace pulsara::test
 
-int RunAnalysisTests(int argc, char** argv) {
-    pulsara::test::AnalysisWndTest test;
+int RunZoomWndTests(int argc, char** argv) {
+    pulsara::test::ZoomWndTest test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "analysis_wnd_test.moc"
+#include "zoom_wnd_test.moc"

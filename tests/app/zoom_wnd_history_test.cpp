@@ -23,7 +23,7 @@
 
 namespace pulsara::test {
 
-class AnalysisHistoryTest : public QObject {
+class ZoomWndHistoryTest : public QObject {
     Q_OBJECT
 private slots:
     void repeatStepSaveAndCompare() {
@@ -153,9 +153,9 @@ private slots:
 
 } // namespace pulsara::test
 
-int RunAnalysisHistoryTests(int argc, char** argv) {
-    pulsara::test::AnalysisHistoryTest test;
+int RunZoomWndHistoryTests(int argc, char** argv) {
+    pulsara::test::ZoomWndHistoryTest test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "analysis_history_test.moc"
+#include "zoom_wnd_history_test.moc"

@@ -56,7 +56,7 @@ void Decoded(CZoomWnd& wnd) {
 
 } // namespace
 
-class AnalysisSessionTest : public QObject {
+class ZoomWndSessionTest : public QObject {
     Q_OBJECT
 private slots:
     // SAVE keeps the window's decoders, cursors, zoom, search and place beside the capture
@@ -315,9 +315,9 @@ private slots:
 
 } // namespace pulsara::test
 
-int RunAnalysisSessionTests(int argc, char** argv) {
-    pulsara::test::AnalysisSessionTest test;
+int RunZoomWndSessionTests(int argc, char** argv) {
+    pulsara::test::ZoomWndSessionTest test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "analysis_session_test.moc"
+#include "zoom_wnd_session_test.moc"
