@@ -282,11 +282,12 @@ Result<Query> CompilePattern(const Capture& capture, const std::string& pattern,
 }
 
 Result<Query> CompileDecoded(const Capture& capture, const MatchWords& words,
-                             const NameDecoder& decodeName) {
+                             const NameDecoder& decodeName, const DecodePlanner& planDecode) {
     if (!words.text) {
         return Fail<Query>("a decoded match needs --text TEXT (with --regex, an expression)");
     }
-    auto plan = PlanDecode(capture, {words.stacks, std::nullopt, decodeName});
+    const DecodeRequest request{words.stacks, std::nullopt, decodeName};
+    auto plan = planDecode ? planDecode(request) : PlanDecode(capture, request);
     if (!plan) {
         return Fail<Query>(plan.error());
     }
@@ -313,7 +314,7 @@ Result<Query> CompileDecoded(const Capture& capture, const MatchWords& words,
 } // namespace
 
 Result<Query> CompileMatch(const Capture& capture, const MatchWords& words,
-                           const NameDecoder& decodeName) {
+                           const NameDecoder& decodeName, const DecodePlanner& planDecode) {
     if ((words.shorter || words.longer) && !words.pulse) {
         return Fail<Query>("--shorter and --longer limit a --pulse");
     }
@@ -343,7 +344,7 @@ Result<Query> CompileMatch(const Capture& capture, const MatchWords& words,
         return CompilePattern(capture, *words.pattern, decodeName);
     }
     if (!words.stacks.empty()) {
-        return CompileDecoded(capture, words, decodeName);
+        return CompileDecoded(capture, words, decodeName, planDecode);
     }
     if (!words.signal) {
         return Fail<Query>(std::string(words.value  ? "--value"

@@ -7,6 +7,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define PULSARA_LEAK_CHECKED 1
@@ -46,17 +47,45 @@ int KeepErrors(void* /*data*/, int level, const char* format, va_list args) {
     return SRD_OK;
 }
 
+// The installed decoders sit in a system folder that users cannot write, so Python would
+// compile a decoder's source on every run: two thirds of a short decode's start-up. The
+// compiled code goes to the user's cache folder instead, where Python checks it against the
+// source's time stamp and size as it does in __pycache__.
+void KeepCompiledDecoders() {
+    const std::string folder = UserCacheFolder();
+    if (folder.empty()) {
+        return;
+    }
+    const PyGILState_STATE gil = PyGILState_Ensure();
+    PyObject* prefix = PyUnicode_DecodeFSDefault((folder + "/python").c_str());
+    if (prefix != nullptr) {
+        (void)PySys_SetObject("pycache_prefix", prefix);
+        Py_DECREF(prefix);
+    }
+    PyErr_Clear();
+    PyGILState_Release(gil);
+}
+
 struct Library {
     Library() {
         // libsigrokdecode starts the interpreter. The installed decoders import only the
         // standard library, so the site module's scan for installed packages is skipped:
         // a tenth of a short decode's start-up.
-        if (Py_IsInitialized() == 0) {
+        //
+        // The interpreter is ours alone: the user's PYTHON* settings (a PYTHONPATH of
+        // other modules, PYTHONDONTWRITEBYTECODE) are for their own Python programs.
+        const bool ours = Py_IsInitialized() == 0;
+        if (ours) {
             Py_NoSiteFlag = 1;
+            Py_IgnoreEnvironmentFlag = 1;
+            Py_DontWriteBytecodeFlag = 0;
         }
         status = srd_init(nullptr);
         if (status == SRD_OK) {
             srd_log_callback_set(KeepErrors, nullptr);
+            if (ours) {
+                KeepCompiledDecoders();
+            }
         }
     }
     ~Library() {
@@ -90,6 +119,18 @@ Result<SrdLock> LockSrd() {
     SrdLock lock(std::unique_lock<std::mutex>(library.use));
     (void)lock.TakeLog(); // what an earlier user left
     return lock;
+}
+
+std::string UserCacheFolder() {
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache != nullptr && cache[0] == '/') {
+        return std::string(cache) + "/pulsara";
+    }
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') {
+        return std::string(home) + "/.cache/pulsara";
+    }
+    return {};
 }
 
 HashTablePtr NewVariantTable() {

@@ -28,6 +28,10 @@ private:
 // Initialises libsigrokdecode on the first call (it stays up until the process exits).
 [[nodiscard]] Result<SrdLock> LockSrd();
 
+// $XDG_CACHE_HOME/pulsara, else ~/.cache/pulsara; empty when neither is set. What is kept
+// there only saves time: anything missing or spoilt is made afresh.
+[[nodiscard]] std::string UserCacheFolder();
+
 struct GHashTableUnref {
     void operator()(GHashTable* table) const { g_hash_table_unref(table); }
 };

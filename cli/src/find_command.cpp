@@ -1,6 +1,7 @@
 // pulsara-cli find: edges, pulses, values or patterns and decoded text in a capture, one
 // line per match. Exit status as grep's: 0 found, 1 nothing found, 2 bad input.
 
+#include "analysis/decode_cache.h"
 #include "analysis/search.h"
 #include "cli/commands.h"
 #include "cli/startup.h"
@@ -24,6 +25,7 @@ struct FindOptions {
     bool json = false;
     bool first = false;
     bool count = false;
+    bool noCache = false;
 };
 
 constexpr int kFound = 0;
@@ -37,7 +39,22 @@ void Find(const FindOptions& options, CommandContext& context) {
         context.exitCode = kBadInput;
         return;
     }
-    const auto query = analysis::CompileMatch(*capture, options.match, ShiftJisToUtf8);
+    // A decoded match decodes the whole capture once and keeps it, so that the next
+    // question about the same capture is answered without the decoders.
+    std::optional<analysis::DecodedCapture> decoded;
+    analysis::DecodePlanner planDecode;
+    if (!options.noCache) {
+        planDecode = [&](const analysis::DecodeRequest& request) {
+            auto done = analysis::DecodeRemembered(*capture, request,
+                                                   analysis::DefaultDecodeCacheFolder());
+            if (!done) {
+                return analysis::Result<analysis::DecodePlan>::Fail(done.error());
+            }
+            decoded = std::move(done).value();
+            return analysis::Result<analysis::DecodePlan>(decoded->plan);
+        };
+    }
+    const auto query = analysis::CompileMatch(*capture, options.match, ShiftJisToUtf8, planDecode);
     if (!query) {
         context.err << "pulsara-cli: " << query.error() << "\n";
         context.exitCode = kBadInput;
@@ -47,7 +64,11 @@ void Find(const FindOptions& options, CommandContext& context) {
     if (options.first) {
         limits.maxMatches = 1;
     }
-    const auto matches = analysis::FindMatches(*capture, *query, limits);
+    const auto matches =
+        decoded ? analysis::Result<std::vector<analysis::Match>>(analysis::MatchAnnotations(
+                      decoded->annotations, *query, analysis::FirstCapturedSample(capture->settings),
+                      limits.maxMatches))
+                : analysis::FindMatches(*capture, *query, limits);
     if (!matches) {
         context.err << "pulsara-cli: " << matches.error() << "\n";
         context.exitCode = kBadInput;
@@ -100,6 +121,9 @@ void AddFindCommand(CLI::App& app, CommandContext& context) {
                   "one JSON object per match: start, end, startNs, endNs, kind (text)");
     cmd->add_flag("--first", options->first, "only the first match");
     cmd->add_flag("--count", options->count, "print only how many matched");
+    cmd->add_flag("--no-cache", options->noCache,
+                  "decode afresh and keep nothing (decoded matches are otherwise kept in "
+                  "$XDG_CACHE_HOME/pulsara/decoded)");
     cmd->callback([options, &context] { Find(*options, context); });
 }
 

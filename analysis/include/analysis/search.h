@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <regex>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,8 +74,12 @@ struct Query {
 
 // Checks the words: one match kind, signals and rows the capture has (the error lists
 // them), limits with a unit only when the rate is known, hex digits that fit the row.
+// A decoded match's plan comes from `planDecode` when given (a caller that decodes
+// through DecodeRemembered), else from PlanDecode.
+using DecodePlanner = std::function<Result<DecodePlan>(const DecodeRequest&)>;
 [[nodiscard]] Result<Query> CompileMatch(const Capture& capture, const MatchWords& words,
-                                         const NameDecoder& decodeName = {});
+                                         const NameDecoder& decodeName = {},
+                                         const DecodePlanner& planDecode = {});
 
 struct Match {
     // Capture sample indices. An edge is a point (end == start). A pulse runs from the edge
