@@ -2,6 +2,7 @@
 #include <Python.h>
 
 #include "decoder_sources.h"
+#include "srd_library.h"
 
 #include <libsigrokdecode/libsigrokdecode.h>
 

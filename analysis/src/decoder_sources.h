@@ -2,13 +2,13 @@
 // What a decode's result depends on outside the capture: the source files of the decoders
 // it loaded, and the places where a copy installed later would be loaded instead.
 
-#include "srd_library.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace pulsara::analysis::detail {
+
+class SrdLock;
 
 // A file as it was: size and modification time, or size -1 for a file that was not there.
 struct FileStamp {
