@@ -31,8 +31,8 @@ NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(DecoderChannel, id, name, desc)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(DecoderOption, id, desc, defaultValue, values)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(AnnotationClass, id, desc)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(AnnotationRow, id, desc, classes)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(DecoderInfo, id, name, longname, desc, inputs, outputs,
-                                   channels, optionalChannels, options, annotations, rows)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(DecoderInfo, id, name, longname, desc, inputs, outputs, channels,
+                                   optionalChannels, options, annotations, rows)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(DecoderSetup, decoder, channels, options)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(DecodePlan, stacks, samplerate, firstSample, unitSize)
 

@@ -45,8 +45,8 @@ void Find(const FindOptions& options, CommandContext& context) {
     analysis::DecodePlanner planDecode;
     if (!options.noCache) {
         planDecode = [&](const analysis::DecodeRequest& request) {
-            auto done = analysis::DecodeRemembered(*capture, request,
-                                                   analysis::DefaultDecodeCacheFolder());
+            auto done =
+                analysis::DecodeRemembered(*capture, request, analysis::DefaultDecodeCacheFolder());
             if (!done) {
                 return analysis::Result<analysis::DecodePlan>::Fail(done.error());
             }
@@ -66,8 +66,8 @@ void Find(const FindOptions& options, CommandContext& context) {
     }
     const auto matches =
         decoded ? analysis::Result<std::vector<analysis::Match>>(analysis::MatchAnnotations(
-                      decoded->annotations, *query, analysis::FirstCapturedSample(capture->settings),
-                      limits.maxMatches))
+                      decoded->annotations, *query,
+                      analysis::FirstCapturedSample(capture->settings), limits.maxMatches))
                 : analysis::FindMatches(*capture, *query, limits);
     if (!matches) {
         context.err << "pulsara-cli: " << matches.error() << "\n";

@@ -18,11 +18,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <regex>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
