@@ -3,7 +3,7 @@
 
 #include "analysis/compare.h"
 
-#include "signal_builder.h"
+#include "support/signal_builder.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "analysis/decode_cache.h"
 
 #include "decoded_file.h"
-#include "signal_builder.h"
+#include "support/signal_builder.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>

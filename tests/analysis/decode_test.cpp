@@ -5,7 +5,7 @@
 #include "analysis/annotation_filter.h"
 #include "analysis/decode.h"
 
-#include "signal_builder.h"
+#include "support/signal_builder.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "analysis/measure.h"
 #include "analysis/signal.h"
 
-#include "signal_builder.h"
+#include "support/signal_builder.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 
 #include "analysis/search.h"
 
-#include "signal_builder.h"
+#include "support/signal_builder.h"
 
 #include <gtest/gtest.h>
 

@@ -32,9 +32,7 @@ const TestClass kClasses[] = {
     {"ZoomWndSearchTest", RunZoomWndSearchTests},
     {"ZoomWndHistoryTest", RunZoomWndHistoryTests},
     {"ZoomWndSessionTest", RunZoomWndSessionTests},
-#if PULSARA_FAULT_TESTS
     {"ViewerFaultsTest", RunViewerFaultsTests},
-#endif
 };
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "app/zoom_view_widget.h"
 #include "app/zoom_wnd.h"
 #include "capture/capture_files.h"
+#include "support/temp_dir.h"
 #include "view/difference_marks.h"
 #include "viewer_test_support.h"
 

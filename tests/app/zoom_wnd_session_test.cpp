@@ -9,7 +9,7 @@
 #include "app/zoom_view_widget.h"
 #include "app/zoom_wnd.h"
 #include "capture/session_file.h"
-#include "signal_builder.h"
+#include "support/signal_builder.h"
 #include "support/temp_dir.h"
 #include "viewer_test_support.h"
 

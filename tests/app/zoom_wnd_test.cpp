@@ -9,6 +9,7 @@
 #include "app/zoom_wnd.h"
 #include "capture/capture_files.h"
 #include "capture/definition_text.h"
+#include "support/temp_dir.h"
 #include "view/hover_text.h"
 #include "viewer_test_support.h"
 

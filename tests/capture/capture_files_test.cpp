@@ -1,5 +1,6 @@
 #include "capture/capture_files.h"
 #include "capture/definition_text.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -50,19 +51,12 @@ TEST(CompanionText, ReplacesEverySettingsLineAndKeepsTheRest) {
 class CaptureFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("pulsara.files-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        fs::create_directory(dir_);
         capture_ = std::make_unique<Capture>();
         SetDefinitionText(DefaultDefinitionText(), *capture_);
     }
-    void TearDown() override {
-        ::chmod(dir_.c_str(), 0755);
-        fs::remove_all(dir_);
-    }
-    fs::path dir_;
+    const test::TempDir temp_;
+    const fs::path dir_ = temp_ / "capture.files"; // a dot in the folder's name
     std::unique_ptr<Capture> capture_;
 };
 

@@ -1,5 +1,6 @@
 #include "capture/definition_text.h"
 #include "capture/samples.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -303,18 +304,10 @@ std::variant<LoadOutcome, std::string> LoadAsUnprivilegedUser(const std::filesys
 
 class DefinitionFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("pulsara-def-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override {
-        ::chmod(dir_.c_str(), 0755);
-        std::filesystem::remove_all(dir_);
-    }
-    std::filesystem::path dir_;
+    // The unprivileged child must reach the folder, which mkdtemp makes 0700.
+    void SetUp() override { ::chmod(dir_.c_str(), 0755); }
+    const test::TempDir temp_;
+    const std::filesystem::path dir_ = temp_.path();
 };
 
 TEST_F(DefinitionFileTest, MissingFileIsCreatedWithTheDefaultText) {

@@ -1,10 +1,11 @@
 #pragma once
-// Shared by the exchange-format tests: a scratch folder, captures with known contents, and
-// running the peer tools.
+// Shared by the exchange-format tests: captures with known contents, and running the peer
+// tools.
 
 #include "capture/capture.h"
 #include "capture/definition_text.h"
 #include "capture/samples.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -22,26 +23,6 @@
 namespace pulsara::test {
 
 namespace fs = std::filesystem;
-
-class ScratchDir {
-public:
-    ScratchDir() {
-        std::string pattern = (fs::temp_directory_path() / "pulsara-interop-XXXXXX");
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    ~ScratchDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    [[nodiscard]] fs::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    fs::path path_;
-};
 
 inline std::string ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

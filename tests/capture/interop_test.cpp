@@ -12,8 +12,8 @@ namespace {
 
 using test::MakeCapture;
 using test::RowsOf;
-using test::ScratchDir;
 using test::ShownProbes;
+using test::TempDir;
 
 // Rows that show probes 0, 1, 2, ... in order, so the probes come back as they were.
 const std::string kBuses = "#SYSPARM 7,2,1,3,6,0\r\nCLK\t0\r\nDATA\t1,2,3,4,5,6,7,8\r\nCS\t9\r\n"
@@ -50,7 +50,7 @@ TEST(Interop, ExportThenImportGivesBackSamplesRowsAndSettings) {
             original = MakeCapture(c.definition, ShownProbes(*original), 7);
             original->settings.rateIndex = c.rate;
         }
-        ScratchDir dir;
+        TempDir dir;
         const auto file = dir / (vcd ? "x.vcd" : "x.sr");
         const auto exported =
             vcd ? ExportVcd(*original, file, VcdOptions{c.vectors}) : ExportSr(*original, file);
@@ -76,7 +76,7 @@ TEST(Interop, ExportNamesAreVcdSafeAndUnique) {
     const std::string definition = "\x83\x66\x81\x5B\x83\x5E\t0\r\nA\t1\r\nA\t2\r\nTRIGGER\t3\r\n"
                                    "BAD\t40\r\n";
     auto capture = MakeCapture(definition, 0xF);
-    ScratchDir dir;
+    TempDir dir;
     const auto exported = ExportVcd(*capture, dir / "n.vcd");
     ASSERT_TRUE(exported.ok) << exported.error;
     ASSERT_EQ(exported.warnings.size(), 1U);
@@ -123,7 +123,7 @@ TEST(Interop, MalformedVcdIsAnErrorNamingTheLineAndChangesNothing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ScratchDir dir;
+        TempDir dir;
         test::WriteAll(dir / "bad.vcd", c.file);
         auto capture = MakeCapture(kBuses, 0xFF);
         const auto before = std::make_unique<Capture>(*capture);
@@ -145,7 +145,7 @@ TEST(Interop, ForeignVcdMapsSignalsInDeclarationOrder) {
                              "$var reg 3 # nib [2:0] $end\n$var wire 1 % d [1] $end\n"
                              "$var wire 1 ! clk_alias $end\n$upscope $end\n$enddefinitions $end\n"
                              "#0 1! b1x #\n#2 0! b10 # 1%\n#4 z!\n#40000 1!\n";
-    ScratchDir dir;
+    TempDir dir;
     test::WriteAll(dir / "f.vcd", file);
     auto capture = std::make_unique<Capture>();
     const auto result = ImportCapture(dir / "f.vcd", *capture);
@@ -202,7 +202,7 @@ TEST(Interop, VcdSamplesFollowTheTimeStamps) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ScratchDir dir;
+        TempDir dir;
         test::WriteAll(dir / "t.vcd", head + c.body);
         auto capture = std::make_unique<Capture>();
         const auto result = ImportCapture(dir / "t.vcd", *capture);
@@ -234,7 +234,7 @@ TEST(Interop, MalformedSessionFileIsAnErrorNamingTheMember) {
     };
     const std::string good = "total probes=8\nsamplerate=1 MHz\nunitsize=1\nprobe1=A\n";
     auto capture = MakeCapture(DefaultDefinitionText(), 0xFFFFFFFFU);
-    ScratchDir dir;
+    TempDir dir;
     ASSERT_TRUE(ExportSr(*capture, dir / "ok.sr").ok);
     // One byte of the stored samples flipped: the member's checksum no longer holds.
     auto damaged = test::ReadAll(dir / "ok.sr");
@@ -326,7 +326,7 @@ TEST(Interop, SessionChannelsNamedLikeUnshownProbesKeepTheirRowsUnlessOursSaysSo
         {"ours, from before the list", session("", ""), {"CLK:0"}},
         {"re-saved by sigrok-cli", session("sigrok version=0.5.2\n", ""), all},
     };
-    ScratchDir dir;
+    TempDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         test::WriteAll(dir / "s.sr", c.file);
@@ -340,7 +340,7 @@ TEST(Interop, SessionChannelsNamedLikeUnshownProbesKeepTheirRowsUnlessOursSaysSo
 
 TEST(Interop, FailedExportLeavesTheTargetAsItWas) {
     auto capture = MakeCapture(DefaultDefinitionText(), 0xFFFFFFFFU);
-    ScratchDir dir;
+    TempDir dir;
     test::WriteAll(dir / "keep.vcd", "previous");
     auto empty = MakeCapture("; no rows\r\n", 0);
     const auto noRows = ExportVcd(*empty, dir / "keep.vcd");

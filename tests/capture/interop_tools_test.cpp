@@ -16,7 +16,7 @@ using test::HaveTool;
 using test::MakeCapture;
 using test::Quote;
 using test::RunTool;
-using test::ScratchDir;
+using test::TempDir;
 
 const std::string kRows = "#SYSPARM 5,1,0,0,3,0\r\nCLK\t0\r\nDATA\t1,2,3,4,5,6,7,8\r\nCS\t9\r\n"
                           "\x83\x66\x81\x5B\x83\x5E\t10\r\n";
@@ -62,7 +62,7 @@ TEST(InteropTools, SigrokReadsEverySignalAtEverySample) {
                                                   "DATA[7]", "CS",      "___",     "TRIGGER"};
     const std::vector<int> vcdProbes = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, -1};
     auto capture = MakeCapture(kRows, 0xFFFFFFFFU, 3);
-    ScratchDir dir;
+    TempDir dir;
     for (const bool vcd : {true, false}) {
         SCOPED_TRACE(vcd ? "VCD" : ".sr");
         const auto file = dir / (vcd ? "s.vcd" : "s.sr");
@@ -103,7 +103,7 @@ TEST(InteropTools, SigrokReadsASessionFileWithoutARate) {
     // An external clock has no rate to store; sigrok-cli still reads every sample.
     auto capture = MakeCapture(kRows, 0xFFFFFFFFU, 4);
     capture->settings.rateIndex = 15;
-    ScratchDir dir;
+    TempDir dir;
     ASSERT_TRUE(ExportSr(*capture, dir / "ext.sr").ok);
     const auto [out, status] = RunTool("sigrok-cli -i " + Quote(dir / "ext.sr") + " -O csv 2>&1");
     ASSERT_EQ(status, 0) << out;
@@ -116,7 +116,7 @@ TEST(InteropTools, SigrokDemoCapturesImportWithTheirValues) {
     if (!HaveTool("sigrok-cli")) {
         GTEST_SKIP() << "sigrok-cli is not installed (scripts/install-deps.sh installs it)";
     }
-    ScratchDir dir;
+    TempDir dir;
     const std::string demo =
         "sigrok-cli -d demo --samples 5000 --channels D0,D1,D2,D3,D4,D5,D6,D7 ";
     ASSERT_EQ(RunTool(demo + "-o " + Quote(dir / "demo.sr") + " 2>&1").second, 0);
@@ -163,7 +163,7 @@ TEST(InteropTools, GtkwaveLoadsEverySignalOverTheWholeTimeWithoutWarnings) {
         GTEST_SKIP() << "gtkwave or xvfb-run is not installed (scripts/install-deps.sh installs "
                         "them)";
     }
-    ScratchDir dir;
+    TempDir dir;
     test::WriteAll(dir / "check.tcl",
                    "set n [gtkwave::getNumFacs]\n"
                    "puts \"NUMFACS $n\"\n"

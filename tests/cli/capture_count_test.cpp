@@ -5,6 +5,7 @@
 #include "capture/samples.h"
 #include "cli/capture_series.h"
 #include "cli/commands.h"
+#include "support/temp_dir.h"
 
 #include <CLI/CLI.hpp>
 #include <gtest/gtest.h>
@@ -36,10 +37,8 @@ TEST(CaptureSeries, NumberedNamesKeepTheirOwnCompanions) {
 }
 
 TEST(CaptureSeries, CountCapturesOneAfterAnotherOnTheSimulatedBoard) {
-    const fs::path dir =
-        fs::temp_directory_path() / ("pulsara-count-" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    const test::TempDir temp;
+    const fs::path& dir = temp.path();
     // Claims of their own: other tests on this machine use the simulated board too.
     ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
     const auto run = [&](std::vector<std::string> args) {

@@ -1,6 +1,7 @@
 #include "capture/capture_files.h"
 #include "capture/definition_text.h"
 #include "cli/commands.h"
+#include "support/temp_dir.h"
 
 #include <CLI/CLI.hpp>
 #include <gtest/gtest.h>
@@ -43,23 +44,16 @@ Run RunCli(std::vector<std::string> args) {
 class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("pulsara-cli-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
         previous_ = fs::current_path();
         // The working folder has no def.txt, so start-up uses the built-in text.
         fs::current_path(dir_);
     }
-    void TearDown() override {
-        fs::current_path(previous_);
-        fs::remove_all(dir_);
-    }
+    void TearDown() override { fs::current_path(previous_); }
     void Write(const fs::path& path, const std::string& bytes) {
         std::ofstream(path, std::ios::binary) << bytes;
     }
-    fs::path dir_;
+    const test::TempDir temp_;
+    const fs::path dir_ = temp_.path();
     fs::path previous_;
 };
 

@@ -3,6 +3,7 @@
 // checks every loaded capture must pass whatever the input was.
 
 #include "capture/capture.h"
+#include "support/temp_dir.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -23,34 +24,19 @@ namespace pulsara::fuzz {
 // One folder per process, removed at exit.
 class Scratch {
 public:
-    Scratch() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "pulsara-fuzz-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            Broken("no scratch folder");
-        }
-        path_ = pattern;
-    }
-    ~Scratch() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-
     [[nodiscard]] std::filesystem::path Write(const char* name, std::string_view bytes) const {
-        const auto path = path_ / name;
+        const auto path = dir_.path() / name;
         std::ofstream(path, std::ios::binary | std::ios::trunc)
             .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         return path;
     }
     void Remove(const char* name) const {
         std::error_code ec;
-        std::filesystem::remove(path_ / name, ec);
+        std::filesystem::remove(dir_.path() / name, ec);
     }
 
 private:
-    std::filesystem::path path_;
+    test::TempDir dir_;
 };
 
 inline const Scratch& ScratchFolder() {

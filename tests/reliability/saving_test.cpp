@@ -4,6 +4,7 @@
 
 #include "capture/capture_files.h"
 #include "capture/definition_text.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -33,21 +34,6 @@ std::string ReadFile(const fs::path& path) {
 void WriteFile(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
-
-struct Folder {
-    Folder() {
-        std::string pattern = (fs::temp_directory_path() / "pulsara-save-XXXXXX").string();
-        path = ::mkdtemp(pattern.data()) ? pattern : std::string{};
-    }
-    ~Folder() {
-        ::chmod(path.c_str(), 0700);
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
-    fs::path path;
-};
 
 // Runs save in a child process with a file size limit, as a full disk would stop it.
 SaveResult SaveWithLimit(Capture& capture, const fs::path& raw, rlim_t limit) {
@@ -99,27 +85,27 @@ class SaveUnderFaults : public ::testing::TestWithParam<SaveCase> {};
 
 TEST_P(SaveUnderFaults, KeepsFilesAndMemory) {
     const SaveCase& c = GetParam();
-    Folder folder;
+    const TempDir folder;
     const std::string oldRaw(kSampleMemoryBytes, '\x11');
     const std::string oldText = "#SYSPARM\t1,1,1,1,0,0\r\nOLD 1\r\n";
-    WriteFile(folder.path / "a.wfa", oldRaw);
-    WriteFile(folder.path / "a.wfd", oldText);
+    WriteFile(folder.path() / "a.wfa", oldRaw);
+    WriteFile(folder.path() / "a.wfd", oldText);
 
     auto capture = std::make_unique<Capture>();
     SetDefinitionText("#SYSPARM 2,0,1,3,5,9\r\nNEW 4\r\n", *capture);
     capture->samples.fill(0x5A);
     const auto before = std::make_unique<Capture>(*capture);
 
-    const fs::path raw = c.spoil(folder.path);
+    const fs::path raw = c.spoil(folder.path());
     EXPECT_FALSE(c.save(*capture, raw));
 
     EXPECT_EQ(std::memcmp(capture.get(), before.get(), sizeof(Capture)), 0)
         << "the data in memory changed";
-    ::chmod(folder.path.c_str(), 0700);
-    EXPECT_EQ(ReadFile(folder.path / "a.wfa"), oldRaw);
-    EXPECT_EQ(ReadFile(folder.path / "a.wfd"), oldText);
+    ::chmod(folder.path().c_str(), 0700);
+    EXPECT_EQ(ReadFile(folder.path() / "a.wfa"), oldRaw);
+    EXPECT_EQ(ReadFile(folder.path() / "a.wfd"), oldText);
     // No temporary left behind beside them.
-    for (const auto& entry : fs::directory_iterator(folder.path)) {
+    for (const auto& entry : fs::directory_iterator(folder.path())) {
         EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos)
             << entry.path();
     }
@@ -171,10 +157,10 @@ INSTANTIATE_TEST_SUITE_P(
 // replace it): a copy of /dev/full's node where the system lets us make one, and a pipe.
 TEST(SaveUnderFaults, DeviceIsNeverReplaced) {
     auto capture = std::make_unique<Capture>();
-    Folder folder;
-    const fs::path fifo = folder.path / "p.wfa";
+    const TempDir folder;
+    const fs::path fifo = folder.path() / "p.wfa";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const fs::path full = folder.path / "full";
+    const fs::path full = folder.path() / "full";
     const bool haveDevice = ::mknod(full.c_str(), S_IFCHR | 0666, ::makedev(1, 7)) == 0;
     for (const fs::path& target : {fifo, full}) {
         if (target == full && !haveDevice) {

@@ -3,6 +3,7 @@
 // cursor snapping.
 
 #include "capture/samples.h"
+#include "support/capture_builder.h"
 #include "support/recording_canvas.h"
 #include "view/analysis_rows.h"
 #include "view/analysis_scene.h"
@@ -11,7 +12,6 @@
 #include "view/rows.h"
 #include "view/time_scale.h"
 #include "view/time_window.h"
-#include "view_test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
+#include "support/capture_builder.h"
 #include "view/qt_canvas.h"
 #include "view/redraw.h"
-#include "view_test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
+#include "support/capture_builder.h"
 #include "support/recording_canvas.h"
 #include "view/geometry.h"
 #include "view/redraw.h"
 #include "view/rows.h"
 #include "view/ruler.h"
-#include "view_test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
+#include "support/capture_builder.h"
 #include "view/geometry.h"
 #include "view/scroll.h"
-#include "view_test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -8,6 +8,7 @@
 #include "device/firmware_loader.h"
 #include "firmware/image.h"
 #include "sim/driver/sim_driver.h"
+#include "support/temp_dir.h"
 
 #include <benchmark/benchmark.h>
 
@@ -35,11 +36,10 @@ struct NoEvents final : ConnectEvents {
     void ConnectFailed(std::string_view, const ConnectResult&) override {}
 };
 
-std::filesystem::path BenchDir() {
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("pulsara-sim-bench-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    return dir;
+// The run's lock files and captures, removed at exit.
+const std::filesystem::path& BenchDir() {
+    static const test::TempDir dir;
+    return dir.path();
 }
 
 // A connected board (booted "current") at speed 0, for the capture and read-out.
@@ -142,7 +142,7 @@ BENCHMARK(BM_SimBoard_PollTickRealTime)->UseRealTime()->Unit(benchmark::kMicrose
 #ifdef PULSARA_CLI
 // The whole process, from start to both files written.
 void BM_Cli_CaptureSim100MHz(benchmark::State& state) {
-    const auto dir = BenchDir();
+    const auto& dir = BenchDir();
     const std::string command = "cd '" + dir.string() + "' && XDG_RUNTIME_DIR='" + dir.string() +
                                 "' '" PULSARA_CLI "' capture --board sim --sim-boot current "
                                 "--sim-speed 0 --rate 100MHz -o x.wfa >/dev/null 2>&1";
@@ -152,7 +152,6 @@ void BM_Cli_CaptureSim100MHz(benchmark::State& state) {
             return;
         }
     }
-    std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_Cli_CaptureSim100MHz)
     ->UseRealTime()

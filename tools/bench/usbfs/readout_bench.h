@@ -7,6 +7,7 @@
 #include "device/firmware_loader.h"
 #include "device/libusb_driver.h"
 #include "firmware/image.h"
+#include "support/temp_dir.h"
 
 #include <benchmark/benchmark.h>
 
@@ -30,10 +31,9 @@ struct NoEvents final : ConnectEvents {
 // settle(): lets the board finish the capture before the timed poll (untimed).
 template <typename Settle>
 void TimeReadOuts(benchmark::State& state, LibusbDriver& driver, Clock& clock, Settle settle) {
-    const auto locks = std::filesystem::temp_directory_path() / "pulsara-readout-bench";
-    std::filesystem::create_directories(locks);
+    const test::TempDir locks;
     std::ostringstream messages;
-    DeviceLink link{driver, messages, locks};
+    DeviceLink link{driver, messages, locks.path()};
     NoEvents events;
     if (!ConnectAtStartup(link, FirmwareImage(), clock, events).ok()) {
         state.SkipWithError("the board could not be connected");

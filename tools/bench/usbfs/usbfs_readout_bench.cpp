@@ -2,7 +2,7 @@
 // URBs, its event loop and umockdev's ioctl socket on top of the emulated board.
 
 #include "readout_bench.h"
-#include "umockdev/usbfs_testbed.h"
+#include "usbfs_testbed.h"
 
 using namespace std::chrono_literals;
 

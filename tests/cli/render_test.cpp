@@ -1,5 +1,6 @@
 #include "cli/commands.h"
-#include "view_test_support.h"
+#include "support/capture_builder.h"
+#include "support/temp_dir.h"
 
 #include <CLI/CLI.hpp>
 #include <gtest/gtest.h>
@@ -21,10 +22,6 @@ namespace fs = std::filesystem;
 class RenderCommandTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("pulsara-render-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
         png = dir / "view.png";
         // Probe 0 high from sample 16400 on; 20 rows; the saved position beyond the range.
         auto capture = std::make_unique<Capture>();
@@ -38,8 +35,6 @@ protected:
         }
         std::ofstream(dir / "a.wfd", std::ios::binary) << text;
     }
-    void TearDown() override { fs::remove_all(dir); }
-
     int Run(std::vector<std::string> args) {
         CLI::App app;
         cli::CommandContext context{out, err};
@@ -59,7 +54,8 @@ protected:
         return QImage(QString::fromStdString(png.string())).pixel(x, y) | 0xFF000000U;
     }
 
-    fs::path dir;
+    const test::TempDir temp;
+    const fs::path dir = temp.path();
     fs::path png;
     std::ostringstream out, err;
 };

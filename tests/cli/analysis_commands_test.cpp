@@ -5,7 +5,8 @@
 #include "capture/capture_files.h"
 #include "capture/session_file.h"
 
-#include "signal_builder.h"
+#include "support/signal_builder.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -32,14 +33,6 @@ struct Outcome {
 
 class CliTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("pulsara-analysis-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     Outcome Shell(const std::string& command) const {
         Outcome run;
         const auto errPath = dir_ / "stderr.txt";
@@ -68,7 +61,8 @@ protected:
         return "'" + path.string() + "'";
     }
 
-    fs::path dir_;
+    const test::TempDir temp_;
+    const fs::path dir_ = temp_.path();
 };
 
 const std::string kRows = "#SYSPARM 5,0,0,0,0,0\r\nRX 17\r\nSCK 18\r\nMOSI 19\r\nCS# 20\r\n"
