@@ -51,8 +51,10 @@ protected:
         run.err.assign(std::istreambuf_iterator<char>(err), {});
         return run;
     }
-    Outcome Cli(const std::string& args) const {
-        return Shell(std::string("'") + PULSARA_CLI + "' " + args);
+    // With a cache folder of the test's own: find keeps decoded captures there.
+    Outcome Cli(const std::string& args, const std::string& env = "") const {
+        return Shell("XDG_CACHE_HOME='" + (dir_ / "cache").string() + "' " + env + " '" +
+                     PULSARA_CLI + "' " + args);
     }
     // The raw samples and the rows, as SAVE writes them.
     std::string Save(Capture& capture, const std::string& name) const {
@@ -379,6 +381,41 @@ TEST_F(CliTest, FindAnswersAsGrepDoes) {
         EXPECT_TRUE(run.out.empty()) << run.out;
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     }
+}
+
+// find keeps a decoded capture; a decoder changed since (here a copy that marks every byte
+// it reads) is run again, not answered for from the entry.
+TEST_F(CliTest, FindDecodesAgainWhenTheDecoderChanged) {
+    const fs::path system = "/usr/share/libsigrokdecode/decoders";
+    if (!fs::exists(system / "uart" / "pd.py")) {
+        GTEST_SKIP() << "no libsigrokdecode decoders in " << system;
+    }
+    const fs::path decoders = dir_ / "decoders";
+    fs::create_directories(decoders);
+    for (const char* package : {"uart", "common"}) {
+        fs::copy(system / package, decoders / package, fs::copy_options::recursive);
+    }
+    auto capture = Traffic();
+    const auto wfa = Save(*capture, "find.wfa");
+    const std::string env = "SIGROKDECODE_DIR='" + decoders.string() + "'";
+    const std::string marked =
+        "find " + wfa + " -P uart:rx=RX:baudrate=115200 -A uart=rx-data --text X";
+    const auto count = [&](const std::string& args) {
+        const auto run = Cli(args, env);
+        EXPECT_TRUE(run.err.empty()) << run.err;
+        return run.out;
+    };
+    EXPECT_EQ(count(marked + " --count"), "0\n");
+    EXPECT_EQ(count(marked + " --count"), "0\n"); // from the entry
+    EXPECT_FALSE(fs::is_empty(dir_ / "cache" / "pulsara" / "decoded"));
+
+    std::ofstream(decoders / "uart" / "pd.py", std::ios::app)
+        << "\n_format = Decoder.format_value\n"
+           "Decoder.format_value = lambda self, v: 'X' + _format(self, v)\n";
+    const std::string all = count(marked + " --count");
+    EXPECT_NE(all, "0\n");
+    EXPECT_EQ(all, count(marked + " --count --no-cache"));
+    EXPECT_EQ(count(marked + "7 --count"), "4\n"); // p u s r: X70 X75 X73 X72
 }
 
 TEST_F(CliTest, DiffReportsRangesAndExitStatus) {
