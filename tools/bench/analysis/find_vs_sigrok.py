@@ -15,20 +15,9 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
-import statistics
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from compare_sigrok import uart_capture  # noqa: E402
-
-
-def timed(command, runs, shell=False):
-    wall = []
-    for _ in range(runs):
-        start = time.perf_counter()
-        subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, shell=shell)
-        wall.append(time.perf_counter() - start)
-    return min(wall) * 1000, statistics.median(wall) * 1000
+from compare_sigrok import timed, uart_capture  # noqa: E402
 
 
 def main():
@@ -54,13 +43,14 @@ def main():
             theirs = (f"sigrok-cli -I binary:numchannels=32:samplerate=1000000 -i '{wfa}' "
                       f"-P uart:rx=0:baudrate=100000 -A uart=rx-data "
                       f"--protocol-decoder-samplenum | grep -c ': .*{digit}'")
+            theirs = ["sh", "-c", theirs]
             a = subprocess.run(ours, capture_output=True, text=True).stdout.strip()
             fresh = subprocess.run(ours + ["--no-cache"], capture_output=True, text=True)
-            b = subprocess.run(theirs, capture_output=True, text=True, shell=True).stdout.strip()
+            b = subprocess.run(theirs, capture_output=True, text=True).stdout.strip()
             same = a == b == fresh.stdout.strip()
             kept = timed(ours, args.runs)
             afresh = timed(ours + ["--no-cache"], args.runs)
-            s = timed(theirs, args.runs, shell=True)
+            s = timed(theirs, args.runs)
             print(f"{digit:14}{a:>6}{'yes' if same else 'NO':>5}"
                   f"{kept[0]:>9.1f} /{kept[1]:>5.1f} ms{afresh[0]:>9.1f} /{afresh[1]:>5.1f} ms"
                   f"{s[0]:>9.1f} /{s[1]:>5.1f} ms{s[0] / kept[0]:>11.2f}x{s[0] / afresh[0]:>15.2f}x")
