@@ -88,11 +88,12 @@ struct Library {
             }
         }
     }
-    ~Library() {
-        if (status == SRD_OK) {
-            srd_exit();
-        }
-    }
+    // libsigrokdecode stays up until the process ends, without srd_exit: that would
+    // finalize the interpreter from whichever thread ends the program, which Python's
+    // threading module refuses with a traceback on stderr when decoders were first used
+    // on another thread (the analysis window decodes on a worker), and it frees nothing
+    // that the exit does not.
+    ~Library() = default;
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
 
