@@ -10,7 +10,9 @@
 #include "libusb.h"
 #include "sim/driver/sim_driver.h"
 #include "standin_bus.h"
+#include "support/connect_recorder.h"
 #include "support/temp_dir.h"
+#include "support/virtual_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -41,22 +43,6 @@ private:
     std::chrono::milliseconds now_{0};
 };
 
-class SleepingClock final : public Clock {
-public:
-    std::chrono::milliseconds Now() override { return now; }
-    void SleepFor(std::chrono::milliseconds d) override { now += d; }
-    std::chrono::milliseconds now{0};
-};
-
-struct Events final : ConnectEvents {
-    void Progress(std::string_view line) override { lines.emplace_back(line); }
-    void ConnectFailed(std::string_view, const ConnectResult& result) override {
-        failures.push_back(ExplainConnectFailure(result));
-    }
-    std::vector<std::string> lines;
-    std::vector<std::string> failures;
-};
-
 struct UsbRig {
     TempDir locks;
     StandinBus bus;
@@ -64,7 +50,7 @@ struct UsbRig {
     std::ostringstream messages;
     LibusbDriver driver{LibusbTimeouts{1000ms, 5000ms}};
     std::unique_ptr<DeviceLink> link = std::make_unique<DeviceLink>(driver, messages, locks.path());
-    Events events;
+    ConnectRecorder events;
 
     ConnectResult Connect() { return ConnectAtStartup(*link, FirmwareImage(), clock, events); }
 };
@@ -82,13 +68,13 @@ TEST(LibusbEndToEnd, ConnectWithReloadAndCaptureGiveTheSamplesOfTheSimDriver) {
     ASSERT_EQ(GetStringDescriptor(*usb->link, 2, product), 0);
     EXPECT_STREQ(product.data(), "V100") << "the board is back with new descriptors";
 
-    SleepingClock simClock;
+    VirtualClock simClock;
     SimDriver sim{{.boards = 1, .boot = SimBoot::Old, .speed = 0.0}, simClock};
     std::ostringstream simMessages;
     DeviceLink simLink{sim, simMessages, usb->locks.path() / "sim"};
     std::filesystem::create_directory(simLink.lockDirectory);
     std::filesystem::permissions(simLink.lockDirectory, std::filesystem::perms::owner_all);
-    Events simEvents;
+    ConnectRecorder simEvents;
     ASSERT_TRUE(ConnectAtStartup(simLink, FirmwareImage(), simClock, simEvents).ok());
 
     // Both boards take their first sample at the same moment of the signals' period: the

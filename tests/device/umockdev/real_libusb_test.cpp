@@ -8,7 +8,9 @@
 #include "device/libusb_driver.h"
 #include "firmware/image.h"
 #include "sim/driver/sim_driver.h"
+#include "support/connect_recorder.h"
 #include "support/temp_dir.h"
+#include "support/virtual_clock.h"
 #include "usbfs_testbed.h"
 
 #include <libusb.h>
@@ -50,20 +52,6 @@ public:
     std::chrono::milliseconds now{0};
 };
 
-class SleepingClock final : public Clock {
-public:
-    std::chrono::milliseconds Now() override { return now; }
-    void SleepFor(std::chrono::milliseconds d) override { now += d; }
-    std::chrono::milliseconds now{0};
-};
-
-struct Events final : ConnectEvents {
-    void ConnectFailed(std::string_view, const ConnectResult& result) override {
-        failures.push_back(ExplainConnectFailure(result));
-    }
-    std::vector<std::string> failures;
-};
-
 struct SimResult {
     std::uint64_t first = 0; // the phase of the first sample
     Capture capture;
@@ -72,13 +60,13 @@ struct SimResult {
 // A 1 kHz capture at CENTER through SimDriver at speed 0, started `offset` cycles after the
 // start of the signals' period.
 SimResult SimCapture(const std::filesystem::path& locks, std::uint64_t offset) {
-    SleepingClock clock;
+    VirtualClock clock;
     SimDriver sim{{.boards = 1, .boot = SimBoot::Old, .speed = 0.0}, clock};
     std::ostringstream messages;
     DeviceLink link{sim, messages, locks / "sim"};
     std::filesystem::create_directories(link.lockDirectory);
     std::filesystem::permissions(link.lockDirectory, std::filesystem::perms::owner_all);
-    Events events;
+    ConnectRecorder events;
     SimResult result;
     if (!ConnectAtStartup(link, FirmwareImage(), clock, events).ok()) {
         return result;
@@ -174,7 +162,7 @@ struct Host {
     std::ostringstream messages;
     LibusbDriver driver{LibusbTimeouts{200ms, 300ms}};
     std::unique_ptr<DeviceLink> link = std::make_unique<DeviceLink>(driver, messages, locks.path());
-    Events events;
+    ConnectRecorder events;
 
     ConnectResult Connect() { return ConnectAtStartup(*link, FirmwareImage(), clock, events); }
 };

@@ -7,6 +7,7 @@
 #include "device/ezusb_driver.h"
 #include "sim/driver/sim_driver.h"
 #include "support/temp_dir.h"
+#include "support/virtual_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -19,17 +20,6 @@
 
 namespace pulsara::test {
 using namespace pulsara::sim;
-
-class VirtualClock final : public Clock {
-public:
-    std::chrono::milliseconds Now() override { return now; }
-    void SleepFor(std::chrono::milliseconds d) override {
-        sleeps.push_back(d);
-        now += d;
-    }
-    std::chrono::milliseconds now{0};
-    std::vector<std::chrono::milliseconds> sleeps;
-};
 
 struct RecordedCall {
     int openedInstance = -1; // Open: the instance asked for; I/O controls: -1
